@@ -1,0 +1,28 @@
+// The engine's diagnostic log: an append-only, dated text file in a
+// directory of the caller's choice, with every line echoed to standard output.
+//
+// The log keeps no open file: each line opens the file, appends with one
+// write and closes it, so a crash loses no earlier line and lines from
+// different threads never overwrite each other. The state (enable flag and
+// path) is written only by OpenSearchLog, before any worker thread exists;
+// the writers only read it, from any thread, without a lock.
+#pragma once
+
+// Arms the log in `directory` (which should end in '/'; the dated file name is
+// appended as it is) and writes the start banner. Returns 1 when armed, 0 when
+// the log is off: disabled, no directory, or a path that would not fit.
+int OpenSearchLog(bool enable, const char* directory);
+
+// Formats one message, stamps it "*[DD::HH:MM:SS]" and appends it as a line.
+// Returns 1 when a line was produced, 0 when the log is off or the message is
+// empty, unformattable or too long for a 1023-character line.
+int WriteSearchLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Writes the exit banner. The log stays armed: later lines land in the same file.
+void CloseSearchLog();
+
+// Appends "[label]:location(number): message" with no time stamp and no echo.
+int WriteSearchLogAt(const char* label, const char* location, int number, const char* message);
+
+// Like WriteSearchLog, with the time of day to the microsecond in front.
+int WriteSearchLogStamped(const char* format, ...) __attribute__((format(printf, 1, 2)));

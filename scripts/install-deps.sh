@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs every Debian package nasscout needs to build, test and run its
+# demo. Safe to run again: it installs nothing when all is there.
+# Needs root, or sudo.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ pkg-config make
+  libboost-dev libboost-thread-dev libboost-system-dev libboost-date-time-dev libboost-program-options-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  nlohmann-json3-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  iproute2 util-linux procps
+  xvfb xauth fonts-noto-core fonts-noto-cjk
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "install-deps: need root or sudo to install: ${missing[*]}" >&2; exit 1; }
+  sudo="sudo"
+fi
+echo "install-deps: installing ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

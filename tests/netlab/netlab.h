@@ -1,0 +1,109 @@
+// The test network lab: private network namespaces for every test that can
+// open a socket, and small networks of hosts joined by bridges for tests
+// that cross a network.
+//
+// Nothing a test sends can leave the lab: a socket test starts by moving its
+// whole process into a fresh private network namespace (EnterPrivateNetwork,
+// run by the lab's main before any test), and every host is a further
+// anonymous namespace held open by a child process of the test. The bridges
+// live in the test's own private namespace. All of it disappears with the
+// test process, also when the test crashes (the holders die with their parent).
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace netlab {
+
+// Moves the calling process into a fresh network namespace with loopback up.
+// Must run while the process has one thread. Exits the process with a message
+// when no private namespace can be had: a socket test never runs on the
+// machine's own network.
+void EnterPrivateNetwork();
+
+// True when the calling thread is in the machine's initial network namespace.
+bool InInitialNetworkNamespace();
+
+// Runs a program to completion; its exit status, or -1 when it could not run.
+int RunCommand(const std::vector<std::string>& argv);
+
+class Host;
+
+// One Ethernet segment: a bridge in the test's private namespace.
+struct Lan {
+    std::string bridge;
+};
+
+class Lab {
+public:
+    Lab();
+    ~Lab();  // stops every spawned program and removes every host
+    Lab(const Lab&) = delete;
+    Lab& operator=(const Lab&) = delete;
+
+    // A new segment. Multicast is flooded to every port (no snooping).
+    Lan AddLan();
+
+    // A new host with one interface per (lan, "address/prefix") pair, named
+    // eth0, eth1 ... in that order. The first interface carries the default
+    // route, so limited broadcasts and multicasts from wildcard sockets leave there.
+    Host& AddHost(const std::string& name, const std::vector<std::pair<Lan, std::string>>& interfaces);
+
+private:
+    std::vector<std::unique_ptr<Host>> hosts_;
+    int nextLan_ = 0;
+    int nextLink_ = 0;
+};
+
+// A host of the lab: a network namespace of its own.
+class Host {
+public:
+    Host(const std::string& name);
+    ~Host();
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
+
+    const std::string& name() const { return name_; }
+
+    // Runs a program inside the host and waits for it; its exit status.
+    int Run(const std::vector<std::string>& argv) const;
+
+    // Adds or removes an address ("192.0.2.9/24") on one of the host's interfaces.
+    void AddAddress(const std::string& addressWithPrefix, const std::string& interface = "eth0") const;
+    void RemoveAddress(const std::string& addressWithPrefix, const std::string& interface = "eth0") const;
+
+    // Starts a program inside the host without waiting. Its standard output
+    // and error go to `outputFile` when given. Stopped with SIGTERM when the
+    // host goes away, and killed if the test process dies first.
+    pid_t Spawn(const std::vector<std::string>& argv, const std::string& outputFile = "");
+
+    // Sends SIGTERM to a spawned program and waits up to `timeout` for it; its
+    // exit status, or -1 when it had to be killed.
+    int Stop(pid_t pid, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+    // While an Inside object lives, the constructing thread works in the host's
+    // namespace: sockets it opens (and threads it starts) belong to the host.
+    class Inside {
+    public:
+        explicit Inside(const Host& host);
+        ~Inside();
+        Inside(const Inside&) = delete;
+        Inside& operator=(const Inside&) = delete;
+
+    private:
+        int previousNamespace_;
+    };
+
+private:
+    friend class Lab;
+    std::string name_;
+    pid_t holder_ = -1;     // keeps the namespace alive; dies with the test process
+    int namespaceFd_ = -1;  // the host's network namespace
+    std::vector<pid_t> spawned_;
+};
+
+}  // namespace netlab

@@ -26,6 +26,26 @@ constexpr int kMaxPortRetries = 20;
 // Only datagrams that carry this firmware token are considered at all.
 constexpr char kDeviceToken[] = "VELD";
 
+// What the SSDP parser looks for in answers and announcements. All are
+// matched case-sensitively, anywhere in the datagram.
+constexpr char kAnswerStart[] = "HTTP";    // first bytes of an answer
+constexpr char kNotifyStart[] = "NOTIFY";  // first bytes of an announcement
+constexpr char kLocationHeader[] = "LOCATION:";
+constexpr char kServerHeader[] = "SERVER:";
+constexpr char kServerToken[] = "VELD/";   // the firmware token, then its version, in SERVER
+constexpr char kUsnHeader[] = "USN:";
+constexpr char kUuidPrefix[] = "uuid:";
+constexpr char kNtsHeader[] = "NTS:";
+constexpr char kRootDevice[] = "rootdevice";  // an announcement without it is not a device's
+constexpr char kAliveNts[] = "ssdp:alive";
+constexpr char kByebyeNts[] = "ssdp:byebye";
+
+// Keys read from the text area of a broadcast reply: key=value pairs joined by '&'.
+constexpr char kReplyIdKey[] = "id=";
+constexpr char kReplyHostKey[] = "host=";
+constexpr char kReplyVendorKey[] = "vendor=";
+constexpr char kReplyProductKey[] = "product=";
+
 // The request is sent without a terminator: 129 bytes.
 constexpr char MSearchRequest[] =
     "M-SEARCH * HTTP/1.1\r\n"

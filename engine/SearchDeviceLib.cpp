@@ -1,0 +1,2 @@
+// The engine's C call interface.
+#include <searchdevice/SearchDeviceLib.h>

@@ -1,0 +1,93 @@
+#include <searchdevice/deviceinfo.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+deviceinfo SampleDevice()
+{
+    deviceinfo device;
+    std::strcpy(device.id, "4f2a-77");
+    std::strcpy(device.ip, "192.0.2.20");
+    std::strcpy(device.host, "nas1");
+    std::strcpy(device.product, "NS200");
+    std::strcpy(device.detail, "A1");
+    std::strcpy(device.version, "2.1.0");
+    std::strcpy(device.factory, "ZORVA");
+    device.type = DEVICE_TYPE_ANSWER;
+    return device;
+}
+
+}  // namespace
+
+TEST(DeviceRecord, NewAndClearedRecordsAreEqualAndLiveSixtySeconds)
+{
+    deviceinfo fresh;
+    deviceinfo cleared = SampleDevice();
+    cleared.lifetime = 7;
+    cleared.clear();
+    EXPECT_TRUE(fresh.compare(cleared));
+    EXPECT_EQ(fresh.lifetime, 60);
+    EXPECT_EQ(cleared.lifetime, 60);
+    EXPECT_EQ(cleared.type, 0);
+    EXPECT_EQ(std::memcmp(&fresh, &cleared, sizeof fresh), 0) << "clear zero-fills every byte of every text";
+}
+
+TEST(DeviceRecord, ByeByeIsNeverMistakenForAlive)
+{
+    deviceinfo alive = SampleDevice();
+    deviceinfo byebye = SampleDevice();
+    alive.type = DEVICE_TYPE_ALIVE;
+    byebye.type = DEVICE_TYPE_BYEBYE;
+    EXPECT_FALSE(alive.compare(byebye));
+}
+
+TEST(DeviceRecord, LifetimeIsNotCompared)
+{
+    deviceinfo a = SampleDevice();
+    deviceinfo b = SampleDevice();
+    b.lifetime = 50;
+    EXPECT_TRUE(a.compare(b));
+}
+
+TEST(DeviceRecord, EveryTextFieldTakesPartInTheComparison)
+{
+    char (deviceinfo::*fields[])[DEVICEINFO_TEXT_SIZE] = {&deviceinfo::id,     &deviceinfo::ip,      &deviceinfo::host,   &deviceinfo::product,
+                                  &deviceinfo::detail, &deviceinfo::version, &deviceinfo::factory};
+    for (auto field : fields) {
+        deviceinfo a = SampleDevice();
+        deviceinfo b = SampleDevice();
+        (b.*field)[0] ^= 0x20;
+        EXPECT_FALSE(a.compare(b));
+    }
+}
+
+TEST(DeviceRecord, TextsCompareOnlyUpToTheirTerminator)
+{
+    deviceinfo a = SampleDevice();
+    deviceinfo b = SampleDevice();
+    b.host[20] = 'x';  // after the terminator: never looked at
+    EXPECT_TRUE(a.compare(b));
+}
+
+TEST(DeviceRecord, FullFieldsWithoutTerminatorCompareOnlyTheirOwn32Bytes)
+{
+    deviceinfo a = SampleDevice();
+    deviceinfo b = SampleDevice();
+    std::memset(a.id, 'A', sizeof a.id);
+    std::memset(b.id, 'A', sizeof b.id);
+    b.ip[0] = '9';  // the next field differs: a comparison running past id would see it as part of id
+    EXPECT_FALSE(a.compare(b));
+    std::strcpy(b.ip, a.ip);
+    EXPECT_TRUE(a.compare(b));
+}
+
+TEST(DeviceRecord, LayoutIsFixedForTheCInterface)
+{
+    EXPECT_EQ(sizeof(deviceinfo), 240u);
+    EXPECT_EQ(offsetof(deviceinfo, factory), 192u);
+    EXPECT_EQ(offsetof(deviceinfo, type), 224u);
+    EXPECT_EQ(offsetof(deviceinfo, lifetime), 232u);
+}

@@ -1,0 +1,173 @@
+#include "find_device_dispatch.h"
+#include "temporary_log.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// What the application's callback saw; guarded by its own mutex.
+struct Reports {
+    std::mutex mutex;
+    std::vector<std::pair<deviceinfo, int>> received;
+    std::atomic<int> inside{0};
+    std::atomic<int> mostInsideAtOnce{0};
+};
+Reports* g_reports = nullptr;
+
+void* RecordReport(void* pDevice, int nSearchPort)
+{
+    int now = ++g_reports->inside;
+    if (now > g_reports->mostInsideAtOnce) g_reports->mostInsideAtOnce = now;
+    {
+        std::lock_guard<std::mutex> lock(g_reports->mutex);
+        g_reports->received.emplace_back(*static_cast<deviceinfo*>(pDevice), nSearchPort);
+    }
+    std::strcpy(static_cast<deviceinfo*>(pDevice)->id, "changed by the application");
+    --g_reports->inside;
+    return nullptr;
+}
+
+deviceinfo Device(const char* id)
+{
+    deviceinfo device;
+    std::strcpy(device.id, id);
+    std::strcpy(device.ip, "192.0.2.20");
+    device.type = DEVICE_TYPE_ANSWER;
+    return device;
+}
+
+class FoundDeviceDispatch : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_reports = &reports;
+        SetFindDeviceCallback(RecordReport);
+    }
+    void TearDown() override
+    {
+        SetFindDeviceCallback(nullptr);
+        g_reports = nullptr;
+    }
+    Reports reports;
+    TemporaryLog log;
+};
+
+TEST_F(FoundDeviceDispatch, ReportReachesTheCallbackWithThePortBetweenFourLines)
+{
+    deviceinfo device = Device("4f2a-77");
+    HandleFindDevice(&device, sizeof device, 1550);
+
+    ASSERT_EQ(reports.received.size(), 1u);
+    EXPECT_TRUE(reports.received[0].first.compare(Device("4f2a-77")));
+    EXPECT_EQ(reports.received[0].second, 1550);
+    auto messages = log.Messages();
+    ASSERT_EQ(messages.size(), 5u);  // the start banner, then the four lines in order
+    EXPECT_EQ(messages[1], "Handle 1550 : Search 1550 Thread Find Device and wait for mutex  ");
+    EXPECT_EQ(messages[2], "Handle 1550 : Search 1550 Thread Find Device have Mutex  ");
+    EXPECT_EQ(messages[3], "Handle 1550 : Search 1550 Thread Find Device ID : 4f2a-77, IP : 192.0.2.20  ");
+    EXPECT_EQ(messages[4], "Handle 1550 : Search 1550 Thread Find Device Success Handle  ");
+}
+
+TEST_F(FoundDeviceDispatch, CallbackWorksOnACopyOfTheWorkersRecord)
+{
+    deviceinfo device = Device("4f2a-77");
+    HandleFindDevice(&device, sizeof device, 67);
+    EXPECT_STREQ(device.id, "4f2a-77");
+}
+
+TEST_F(FoundDeviceDispatch, ReportWithoutCallbackIsDropped)
+{
+    SetFindDeviceCallback(nullptr);
+    deviceinfo device = Device("4f2a-77");
+    HandleFindDevice(&device, sizeof device, 67);
+    EXPECT_TRUE(reports.received.empty());
+}
+
+TEST_F(FoundDeviceDispatch, ConcurrentReportsEnterTheCallbackOneAtATime)
+{
+    // The first report holds the callback until the second is waiting for the mutex.
+    static std::mutex gateMutex;
+    static std::condition_variable gate;
+    static bool firstInside = false;
+    static bool releaseFirst = false;
+    firstInside = releaseFirst = false;
+    SetFindDeviceCallback([](void* pDevice, int nSearchPort) -> void* {
+        if (nSearchPort == 1530) {
+            std::unique_lock<std::mutex> lock(gateMutex);
+            firstInside = true;
+            gate.notify_all();
+            gate.wait(lock, [] { return releaseFirst; });
+        }
+        return RecordReport(pDevice, nSearchPort);
+    });
+
+    std::thread first([] {
+        deviceinfo device = Device("first");
+        HandleFindDevice(&device, sizeof device, 1530);
+    });
+    {
+        std::unique_lock<std::mutex> lock(gateMutex);
+        ASSERT_TRUE(gate.wait_for(lock, 5s, [] { return firstInside; }));
+    }
+    std::thread second([] {
+        deviceinfo device = Device("second");
+        HandleFindDevice(&device, sizeof device, 1550);
+    });
+    auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (log.IndexOf("Handle 1550 : Search 1550 Thread Find Device and wait for mutex  ") < 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    {
+        std::lock_guard<std::mutex> lock(gateMutex);
+        releaseFirst = true;
+    }
+    gate.notify_all();
+    first.join();
+    second.join();
+
+    EXPECT_EQ(reports.mostInsideAtOnce, 1);
+    ASSERT_EQ(reports.received.size(), 2u);
+    EXPECT_STREQ(reports.received[0].first.id, "first");
+    int firstDone = log.IndexOf("Handle 1530 : Search 1530 Thread Find Device Success Handle  ");
+    int secondLocked = log.IndexOf("Handle 1550 : Search 1550 Thread Find Device have Mutex  ");
+    ASSERT_GE(firstDone, 0);
+    EXPECT_GT(secondLocked, firstDone);
+}
+
+TEST_F(FoundDeviceDispatch, NoReportReachesACallbackAfterItWasCleared)
+{
+    std::atomic<bool> stop{false};
+    std::thread reporter([&] {
+        while (!stop) {
+            deviceinfo device = Device("busy");
+            HandleFindDevice(&device, sizeof device, 1900);
+        }
+    });
+    while (true) {
+        std::lock_guard<std::mutex> lock(reports.mutex);
+        if (!reports.received.empty()) break;
+    }
+    SetFindDeviceCallback(nullptr);
+    size_t seen;
+    {
+        std::lock_guard<std::mutex> lock(reports.mutex);
+        seen = reports.received.size();
+    }
+    stop = true;
+    reporter.join();
+    EXPECT_EQ(reports.received.size(), seen);
+    EXPECT_EQ(reports.inside, 0);
+}
+
+}  // namespace

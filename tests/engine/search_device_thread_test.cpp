@@ -1,0 +1,192 @@
+// The worker base on a real socket, inside the test's private network namespace.
+#include "find_device_dispatch.h"
+#include "search_device_thread.h"
+#include "temporary_log.h"
+
+#include <boost/asio/ip/udp.hpp>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace asio = boost::asio;
+using asio::ip::udp;
+using namespace std::chrono_literals;
+
+constexpr int kPort = 1530;
+
+struct Datagram {
+    std::string bytes;
+    bool zeroAfter;
+    std::string sender;
+};
+
+// Keeps every datagram and reports the first 31 bytes as a device id.
+class RecordingWorker : public CSearchDeviceThread {
+public:
+    void HandleReceiveInfo(const char* pData, int nLen, std::string& strSender) override
+    {
+        deviceinfo device;
+        std::strncpy(device.id, pData, sizeof device.id - 1);
+        device.type = DEVICE_TYPE_ANSWER;
+        if (RememberIfNewDevice(device)) HandleFindDevice(&device, sizeof device, nPort);
+        std::lock_guard<std::mutex> lock(mutex_);
+        received_.push_back({std::string(pData, nLen), pData[nLen] == '\0', strSender});
+        arrived_.notify_all();
+    }
+
+    // Waits until `count` datagrams have arrived; false after the watchdog.
+    bool WaitForDatagrams(size_t count)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return arrived_.wait_for(lock, 5s, [&] { return received_.size() >= count; });
+    }
+
+    std::vector<Datagram> Received()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return received_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::vector<Datagram> received_;
+};
+
+std::atomic<int> g_reportCount{0};
+void* CountReport(void*, int) { return reinterpret_cast<void*>(static_cast<intptr_t>(++g_reportCount)); }
+
+class SearchWorkerBase : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_reportCount = 0;
+        SetFindDeviceCallback(CountReport);
+    }
+    void TearDown() override
+    {
+        worker.ExitWorkThread();
+        ASSERT_TRUE(worker.WaitUntilReceiveEnded(5s));
+        SetFindDeviceCallback(nullptr);
+    }
+
+    void Send(const std::string& bytes, int port = kPort)
+    {
+        udp::socket client(io, udp::v4());
+        client.send_to(asio::buffer(bytes), udp::endpoint(asio::ip::make_address_v4("127.0.0.1"), port));
+    }
+
+    TemporaryLog log;
+    asio::io_context io;
+    RecordingWorker worker;
+};
+
+TEST_F(SearchWorkerBase, DatagramOf1024BytesArrivesWholeWithAZeroAfterIt)
+{
+    worker.InitThreadValue("127.0.0.1", kPort, false);
+    Send(std::string(1024, 'x'));
+    ASSERT_TRUE(worker.WaitForDatagrams(1));
+    Datagram datagram = worker.Received().front();
+    EXPECT_EQ(datagram.bytes, std::string(1024, 'x'));
+    EXPECT_TRUE(datagram.zeroAfter);
+    EXPECT_EQ(datagram.sender, "127.0.0.1");
+    EXPECT_TRUE(log.Contains("SendThread 1530 : Recive Socket Protocol IP : 127.0.0.1, nLen : 1024  "));
+}
+
+TEST_F(SearchWorkerBase, LongerDatagramIsCutTo1024Bytes)
+{
+    worker.InitThreadValue(nullptr, kPort, false);
+    Send(std::string(1024, 'y') + std::string(476, 'z'));
+    ASSERT_TRUE(worker.WaitForDatagrams(1));
+    Datagram datagram = worker.Received().front();
+    EXPECT_EQ(datagram.bytes, std::string(1024, 'y'));
+    EXPECT_TRUE(datagram.zeroAfter);
+}
+
+TEST_F(SearchWorkerBase, EmptyDatagramNeverReachesTheHandler)
+{
+    worker.InitThreadValue(nullptr, kPort, false);
+    Send("");
+    Send("after");
+    ASSERT_TRUE(worker.WaitForDatagrams(1));
+    auto received = worker.Received();
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received.front().bytes, "after");
+    auto messages = log.Messages();
+    int receives = 0;
+    for (const auto& message : messages) receives += message == "SendThread 1530 : Reciver Socket Protocol Info  ";
+    EXPECT_EQ(receives, 2) << "the empty datagram is received and logged, then skipped";
+}
+
+TEST_F(SearchWorkerBase, InitWithoutAddressLogsAnEmptyAddressAndListensEverywhere)
+{
+    worker.InitThreadValue(nullptr, kPort, true);
+    EXPECT_TRUE(log.Contains("SendThread 1530 : Init Search Device Work Thread Value, strIP : , nPort : 1530  "));
+    EXPECT_TRUE(log.Contains("SendThread 1530 : Create Search Device Work Thread   "));
+    Send("hello");
+    EXPECT_TRUE(worker.WaitForDatagrams(1));
+}
+
+TEST_F(SearchWorkerBase, TakenPortLeavesTheWorkerIdleButUsable)
+{
+    udp::socket squatter(io, udp::endpoint(udp::v4(), kPort));
+    worker.InitThreadValue(nullptr, kPort, false);
+
+    EXPECT_TRUE(
+        log.Contains("SendThread 1530 : Create Search Device Work Thread Error : bind: Address already in use   "));
+    EXPECT_TRUE(worker.WaitUntilReceiveEnded(0ms)) << "no receive thread after a failed bind";
+    EXPECT_EQ(log.IndexOf("SendThread 1530 : Begin Search Device Work Thread  "), -1);
+    worker.ClearDevice();
+    EXPECT_EQ(worker.SendSearchCommand(nullptr), 0);
+}
+
+TEST_F(SearchWorkerBase, ExitWakesABlockedReceiveWithoutWaitingForTheThread)
+{
+    worker.InitThreadValue(nullptr, kPort, false);
+    Send("one");
+    ASSERT_TRUE(worker.WaitForDatagrams(1));  // the thread is back in its blocking receive
+
+    worker.ExitWorkThread();
+    EXPECT_TRUE(log.Contains("SendThread 1530 : Exit Search Device Tread , bExitSock : 1  "));
+    ASSERT_TRUE(worker.WaitUntilReceiveEnded(5s)) << "the blocked receive was not woken";
+    EXPECT_EQ(worker.Received().size(), 1u);
+
+    // The socket is closed: its port can be bound again at once.
+    boost::system::error_code error;
+    udp::socket successor(io, udp::v4());
+    successor.bind(udp::endpoint(udp::v4(), kPort), error);
+    EXPECT_FALSE(error) << error.message();
+}
+
+TEST_F(SearchWorkerBase, SameDeviceIsReportedOnceUntilCleared)
+{
+    worker.InitThreadValue(nullptr, kPort, false);
+    Send("device-A");
+    Send("device-A");
+    ASSERT_TRUE(worker.WaitForDatagrams(2));
+    EXPECT_EQ(g_reportCount, 1);
+
+    worker.ClearDevice();
+    Send("device-A");
+    ASSERT_TRUE(worker.WaitForDatagrams(3));
+    EXPECT_EQ(g_reportCount, 2);
+}
+
+TEST_F(SearchWorkerBase, ClearDeviceRacingTheReceiveThreadIsSafe)
+{
+    worker.InitThreadValue(nullptr, kPort, false);
+    for (int round = 0; round < 200; ++round) {
+        Send(round % 2 ? "device-A" : "device-B");
+        worker.ClearDevice();
+    }
+    EXPECT_TRUE(worker.WaitForDatagrams(200));
+}
+
+}  // namespace

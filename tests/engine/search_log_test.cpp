@@ -1,0 +1,174 @@
+#include "search_log.h"
+#include "temporary_log.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <regex>
+#include <string>
+
+namespace {
+
+std::string TodaysFileName()
+{
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char name[64];
+    std::snprintf(name, sizeof name, "%04d-%02d-%02d-SearchDeviceLog.txt", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday);
+    return name;
+}
+
+// Runs `write` with standard output captured; what it printed.
+template <typename Write>
+std::string Printed(Write write)
+{
+    testing::internal::CaptureStdout();
+    write();
+    return testing::internal::GetCapturedStdout();
+}
+
+class SearchLog : public testing::Test {
+protected:
+    void TearDown() override { OpenSearchLog(false, nullptr); }
+    TemporaryDirectory directory;
+};
+
+TEST_F(SearchLog, DisabledLogCreatesNoFileAndPrintsNothing)
+{
+    EXPECT_EQ(OpenSearchLog(false, directory.slashed().c_str()), 0);
+    std::string printed = Printed([] { EXPECT_EQ(WriteSearchLog("SendThread %d : x", 67), 0); });
+    EXPECT_EQ(printed, "");
+    EXPECT_TRUE(directory.Files().empty());
+}
+
+TEST_F(SearchLog, EnabledWithoutDirectoryWritesNothing)
+{
+    EXPECT_EQ(OpenSearchLog(true, nullptr), 0);
+    std::string printed = Printed([] {
+        EXPECT_EQ(WriteSearchLog("message"), 0);
+        EXPECT_EQ(WriteSearchLogStamped("message"), 0);
+        EXPECT_EQ(WriteSearchLogAt("label", "file.cpp", 1, "message"), 0);
+        CloseSearchLog();
+    });
+    EXPECT_EQ(printed, "");
+}
+
+TEST_F(SearchLog, DatedFileHoldsBannersAroundStampedLines)
+{
+    ASSERT_EQ(OpenSearchLog(true, directory.slashed().c_str()), 1);
+    std::string printed = Printed([] { EXPECT_EQ(WriteSearchLog("SendThread %d : Begin  ", 1900), 1); });
+    CloseSearchLog();
+
+    auto files = directory.Files();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files.front().filename().string(), TodaysFileName());
+    std::string content = ReadWholeFile(files.front());
+    std::regex expected("------Start Log System-------\r\n"
+                        "SendThread 1900 : Begin  \\*\\[[0-3][0-9]::[0-2][0-9]:[0-5][0-9]:[0-6][0-9]\\]\r\n"
+                        "------Exit Log System-------\r\n");
+    EXPECT_TRUE(std::regex_match(content, expected)) << content;
+    EXPECT_EQ(printed, content.substr(content.find("SendThread"), content.find("------Exit") - content.find("SendThread")))
+        << "the echo is the file's line, banners excepted";
+}
+
+TEST_F(SearchLog, LinesAfterCloseStillLandInTheSameFile)
+{
+    ASSERT_EQ(OpenSearchLog(true, directory.slashed().c_str()), 1);
+    CloseSearchLog();
+    Printed([] { EXPECT_EQ(WriteSearchLog("late line"), 1); });
+    auto files = directory.Files();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_NE(ReadWholeFile(files.front()).find("late line*["), std::string::npos);
+}
+
+TEST_F(SearchLog, TwoOpensOnOneDayAppendToOneFile)
+{
+    OpenSearchLog(true, directory.slashed().c_str());
+    OpenSearchLog(true, directory.slashed().c_str());
+    auto files = directory.Files();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(ReadWholeFile(files.front()), "------Start Log System-------\r\n------Start Log System-------\r\n");
+}
+
+TEST_F(SearchLog, DirectoryWithoutSlashIsGluedToTheFileName)
+{
+    std::string logs = directory.path() + "/logs";
+    ASSERT_EQ(OpenSearchLog(true, logs.c_str()), 1);
+    auto files = directory.Files();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files.front().filename().string(), "logs" + TodaysFileName());
+}
+
+TEST_F(SearchLog, MissingDirectoryStillEchoesToStandardOutput)
+{
+    std::string missing = directory.path() + "/missing/";
+    ASSERT_EQ(OpenSearchLog(true, missing.c_str()), 1);
+    std::string printed = Printed([] { EXPECT_EQ(WriteSearchLog("only on screen"), 1); });
+    EXPECT_EQ(printed.rfind("only on screen*[", 0), 0u) << printed;
+    EXPECT_TRUE(directory.Files().empty());
+}
+
+TEST_F(SearchLog, DirectoryTooLongForThePathLeavesTheLogOff)
+{
+    std::string tooLong = directory.slashed() + std::string(4090, 'd') + "/";
+    EXPECT_EQ(OpenSearchLog(true, tooLong.c_str()), 0);
+    EXPECT_EQ(Printed([] { EXPECT_EQ(WriteSearchLog("anything"), 0); }), "");
+}
+
+TEST_F(SearchLog, LinesUpTo1023CharactersAreKeptWholeLongerOnesDropped)
+{
+    ASSERT_EQ(OpenSearchLog(true, directory.slashed().c_str()), 1);
+    std::string fits(1006, 'a');
+    std::string tooLong(1007, 'b');
+    std::string printed = Printed([&] {
+        EXPECT_EQ(WriteSearchLog("%s", fits.c_str()), 1);
+        EXPECT_EQ(WriteSearchLog("%s", tooLong.c_str()), 0);
+        EXPECT_EQ(WriteSearchLog("%s", std::string(1024, 'c').c_str()), 0);
+    });
+    EXPECT_EQ(printed.size(), 1023u);
+    std::string content = ReadWholeFile(directory.Files().front());
+    EXPECT_NE(content.find(fits + "*["), std::string::npos);
+    EXPECT_EQ(content.find('b'), std::string::npos);
+    EXPECT_EQ(content.find('c'), std::string::npos);
+}
+
+TEST_F(SearchLog, EmptyMessageIsDropped)
+{
+    ASSERT_EQ(OpenSearchLog(true, directory.slashed().c_str()), 1);
+    EXPECT_EQ(Printed([] { EXPECT_EQ(WriteSearchLog("%s", ""), 0); }), "");
+    EXPECT_EQ(WriteSearchLog(nullptr), 0);
+}
+
+TEST_F(SearchLog, PercentSignsFromTheNetworkAreWrittenLiterally)
+{
+    ASSERT_EQ(OpenSearchLog(true, directory.slashed().c_str()), 1);
+    std::string printed = Printed([] { WriteSearchLog("IP : %s", "%s%n%d"); });
+    EXPECT_EQ(printed.rfind("IP : %s%n%d*[", 0), 0u) << printed;
+    EXPECT_NE(ReadWholeFile(directory.Files().front()).find("IP : %s%n%d*["), std::string::npos);
+}
+
+TEST_F(SearchLog, LocatedLinesGoToTheFileOnly)
+{
+    ASSERT_EQ(OpenSearchLog(true, directory.slashed().c_str()), 1);
+    std::string printed = Printed([] {
+        EXPECT_EQ(WriteSearchLogAt("ERROR", "worker.cpp", 42, "bind failed"), 1);
+        EXPECT_EQ(WriteSearchLogAt("ERROR", "worker.cpp", 42, std::string(1020, 'x').c_str()), 0);
+        EXPECT_EQ(WriteSearchLogAt("ERROR", nullptr, 42, "no location"), 0);
+    });
+    EXPECT_EQ(printed, "");
+    EXPECT_EQ(ReadWholeFile(directory.Files().front()),
+              "------Start Log System-------\r\n[ERROR]:worker.cpp(42): bind failed\r\n");
+}
+
+TEST_F(SearchLog, StampedLinesCarryTheTimeOfDayInFront)
+{
+    ASSERT_EQ(OpenSearchLog(true, directory.slashed().c_str()), 1);
+    std::string printed = Printed([] { EXPECT_EQ(WriteSearchLogStamped("pass %d", 3), 1); });
+    std::regex expected("\\[--[0-2][0-9]:[0-5][0-9]:[0-6][0-9](\\.[0-9]{6})?--\\]\\*pass 3\r\n");
+    EXPECT_TRUE(std::regex_match(printed, expected)) << printed;
+    EXPECT_NE(ReadWholeFile(directory.Files().front()).find(printed), std::string::npos);
+}
+
+}  // namespace

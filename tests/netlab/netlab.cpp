@@ -1,0 +1,273 @@
+#include "netlab.h"
+
+#include <fcntl.h>
+#include <net/if.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+namespace netlab {
+namespace {
+
+ino_t NamespaceInode(const char* path)
+{
+    struct stat info {};
+    if (stat(path, &info) != 0) return 0;
+    return info.st_ino;
+}
+
+[[noreturn]] void Refuse(const char* why)
+{
+    std::fprintf(stderr,
+                 "netlab: refusing to run: %s (%s).\n"
+                 "This test opens sockets and may only run in a private network namespace; run it as root.\n",
+                 why, std::strerror(errno));
+    std::exit(1);
+}
+
+void WriteFile(const char* path, const std::string& text)
+{
+    int fd = open(path, O_WRONLY);
+    if (fd < 0) return;
+    (void)!write(fd, text.data(), text.size());
+    close(fd);
+}
+
+void BringLoopbackUp()
+{
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) Refuse("no socket for the loopback interface");
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    if (ioctl(fd, SIOCGIFFLAGS, &request) == 0) {
+        request.ifr_flags |= IFF_UP;
+        ioctl(fd, SIOCSIFFLAGS, &request);
+    }
+    close(fd);
+}
+
+std::vector<char*> ArgumentVector(const std::vector<std::string>& argv)
+{
+    std::vector<char*> pointers;
+    for (const std::string& argument : argv) pointers.push_back(const_cast<char*>(argument.c_str()));
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+int WaitForExit(pid_t pid)
+{
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Forks a child that enters `namespaceFd` (when >= 0), dies with its parent
+// and runs argv; its pid. Only async-signal-safe calls between fork and exec.
+pid_t SpawnIn(int namespaceFd, const std::vector<std::string>& argv, const std::string& outputFile)
+{
+    std::vector<char*> arguments = ArgumentVector(argv);
+    int outputFd = -1;
+    if (!outputFile.empty()) {
+        outputFd = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (outputFd < 0) throw std::runtime_error("netlab: cannot create " + outputFile);
+    }
+    pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("netlab: fork failed");
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(127);
+        if (namespaceFd >= 0 && setns(namespaceFd, CLONE_NEWNET) != 0) _exit(126);
+        if (outputFd >= 0) {
+            dup2(outputFd, STDOUT_FILENO);
+            dup2(outputFd, STDERR_FILENO);
+        }
+        execvp(arguments[0], arguments.data());
+        _exit(127);
+    }
+    if (outputFd >= 0) close(outputFd);
+    return pid;
+}
+
+void RunOrThrow(int namespaceFd, const std::vector<std::string>& argv)
+{
+    int status = WaitForExit(SpawnIn(namespaceFd, argv, ""));
+    if (status != 0) {
+        std::string command;
+        for (const std::string& argument : argv) command += argument + " ";
+        throw std::runtime_error("netlab: command failed (" + std::to_string(status) + "): " + command);
+    }
+}
+
+}  // namespace
+
+bool InInitialNetworkNamespace()
+{
+    ino_t initial = NamespaceInode("/proc/1/ns/net");
+    ino_t ours = NamespaceInode("/proc/thread-self/ns/net");
+    // Without a view of the initial namespace we cannot tell: assume the worst.
+    return initial == 0 || ours == 0 || initial == ours;
+}
+
+void EnterPrivateNetwork()
+{
+    ino_t before = NamespaceInode("/proc/self/ns/net");
+    if (unshare(CLONE_NEWNET) != 0) {
+        // Without root, a user namespace of our own grants the right to a network namespace.
+        uid_t uid = getuid();
+        gid_t gid = getgid();
+        if (unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) Refuse("cannot create a private network namespace");
+        WriteFile("/proc/self/setgroups", "deny");
+        WriteFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
+        WriteFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+    }
+    ino_t after = NamespaceInode("/proc/self/ns/net");
+    if (after == 0 || after == before) Refuse("the network namespace did not change");
+    BringLoopbackUp();
+}
+
+int RunCommand(const std::vector<std::string>& argv) { return WaitForExit(SpawnIn(-1, argv, "")); }
+
+// ---- Lab
+
+Lab::Lab()
+{
+    if (InInitialNetworkNamespace()) {
+        std::fprintf(stderr, "netlab: a lab is only built inside the test's private network namespace\n");
+        std::abort();
+    }
+}
+
+Lab::~Lab() { hosts_.clear(); }
+
+Lan Lab::AddLan()
+{
+    Lan lan{"nlbr" + std::to_string(nextLan_++)};
+    RunOrThrow(-1, {"ip", "link", "add", lan.bridge, "type", "bridge", "mcast_snooping", "0"});
+    RunOrThrow(-1, {"ip", "link", "set", lan.bridge, "up"});
+    return lan;
+}
+
+Host& Lab::AddHost(const std::string& name, const std::vector<std::pair<Lan, std::string>>& interfaces)
+{
+    hosts_.push_back(std::make_unique<Host>(name));
+    Host& host = *hosts_.back();
+    std::string holder = std::to_string(host.holder_);
+    host.Run({"ip", "link", "set", "lo", "up"});
+    for (size_t index = 0; index < interfaces.size(); ++index) {
+        const Lan& lan = interfaces[index].first;
+        std::string outside = "nlv" + std::to_string(nextLink_++);
+        std::string inside = "eth" + std::to_string(index);
+        RunOrThrow(-1, {"ip", "link", "add", outside, "type", "veth", "peer", "name", inside, "netns", holder});
+        RunOrThrow(-1, {"ip", "link", "set", outside, "master", lan.bridge, "up"});
+        RunOrThrow(host.namespaceFd_, {"ip", "addr", "add", interfaces[index].second, "dev", inside});
+        RunOrThrow(host.namespaceFd_, {"ip", "link", "set", inside, "up"});
+        if (index == 0) RunOrThrow(host.namespaceFd_, {"ip", "route", "add", "default", "dev", inside});
+    }
+    return host;
+}
+
+// ---- Host
+
+Host::Host(const std::string& name) : name_(name)
+{
+    int ready[2];
+    if (pipe2(ready, O_CLOEXEC) != 0) throw std::runtime_error("netlab: pipe failed");
+    pid_t parent = getpid();
+    holder_ = fork();
+    if (holder_ < 0) throw std::runtime_error("netlab: fork failed");
+    if (holder_ == 0) {
+        // The holder keeps the host's namespace alive and dies with the test.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(1);
+        char result = unshare(CLONE_NEWNET) == 0 ? 'y' : 'n';
+        (void)!write(ready[1], &result, 1);
+        for (;;) pause();
+    }
+    close(ready[1]);
+    char result = 'n';
+    ssize_t got = read(ready[0], &result, 1);
+    close(ready[0]);
+    if (got != 1 || result != 'y') throw std::runtime_error("netlab: cannot create host " + name);
+    std::string path = "/proc/" + std::to_string(holder_) + "/ns/net";
+    namespaceFd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (namespaceFd_ < 0) throw std::runtime_error("netlab: cannot open " + path);
+}
+
+Host::~Host()
+{
+    for (pid_t pid : spawned_) Stop(pid);
+    if (namespaceFd_ >= 0) close(namespaceFd_);
+    if (holder_ > 0) {
+        kill(holder_, SIGKILL);
+        WaitForExit(holder_);
+    }
+}
+
+int Host::Run(const std::vector<std::string>& argv) const { return WaitForExit(SpawnIn(namespaceFd_, argv, "")); }
+
+void Host::AddAddress(const std::string& addressWithPrefix, const std::string& interface) const
+{
+    RunOrThrow(namespaceFd_, {"ip", "addr", "add", addressWithPrefix, "dev", interface});
+}
+
+void Host::RemoveAddress(const std::string& addressWithPrefix, const std::string& interface) const
+{
+    RunOrThrow(namespaceFd_, {"ip", "addr", "del", addressWithPrefix, "dev", interface});
+}
+
+pid_t Host::Spawn(const std::vector<std::string>& argv, const std::string& outputFile)
+{
+    pid_t pid = SpawnIn(namespaceFd_, argv, outputFile);
+    spawned_.push_back(pid);
+    return pid;
+}
+
+int Host::Stop(pid_t pid, std::chrono::milliseconds timeout)
+{
+    auto known = std::find(spawned_.begin(), spawned_.end(), pid);
+    if (known == spawned_.end()) return -1;
+    spawned_.erase(known);
+    kill(pid, SIGTERM);
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    int status = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (done < 0 && errno != EINTR) return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    kill(pid, SIGKILL);
+    WaitForExit(pid);
+    return -1;
+}
+
+Host::Inside::Inside(const Host& host)
+{
+    previousNamespace_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    if (previousNamespace_ < 0 || setns(host.namespaceFd_, CLONE_NEWNET) != 0)
+        throw std::runtime_error("netlab: cannot enter host " + host.name());
+}
+
+Host::Inside::~Inside()
+{
+    setns(previousNamespace_, CLONE_NEWNET);
+    close(previousNamespace_);
+}
+
+}  // namespace netlab

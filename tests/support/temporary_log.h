@@ -1,0 +1,93 @@
+// A search log in a fresh temporary directory for one test: armed on
+// construction, switched off and removed with everything in it on destruction.
+#pragma once
+
+#include "search_log.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+class TemporaryDirectory {
+public:
+    TemporaryDirectory()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "nasscout-test-XXXXXX").string();
+        path_ = mkdtemp(pattern.data()) != nullptr ? pattern : "";
+    }
+    ~TemporaryDirectory()
+    {
+        std::error_code ignored;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    }
+    TemporaryDirectory(const TemporaryDirectory&) = delete;
+    TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string slashed() const { return path_ + "/"; }
+
+    std::vector<std::filesystem::path> Files() const
+    {
+        std::vector<std::filesystem::path> files;
+        for (const auto& entry : std::filesystem::directory_iterator(path_)) files.push_back(entry.path());
+        return files;
+    }
+
+private:
+    std::string path_;
+};
+
+inline std::string ReadWholeFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+class TemporaryLog {
+public:
+    TemporaryLog() { OpenSearchLog(true, directory_.slashed().c_str()); }
+    ~TemporaryLog() { OpenSearchLog(false, nullptr); }
+
+    const TemporaryDirectory& directory() const { return directory_; }
+
+    // The log file's lines, without their "*[DD::HH:MM:SS]" stamps and line ends.
+    std::vector<std::string> Messages() const
+    {
+        std::vector<std::string> messages;
+        auto files = directory_.Files();
+        if (files.empty()) return messages;
+        std::istringstream content(ReadWholeFile(files.front()));
+        std::string line;
+        while (std::getline(content, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            std::string::size_type stamp = line.rfind("*[");
+            messages.push_back(stamp == std::string::npos ? line : line.substr(0, stamp));
+        }
+        return messages;
+    }
+
+    bool Contains(const std::string& message) const
+    {
+        auto messages = Messages();
+        return std::find(messages.begin(), messages.end(), message) != messages.end();
+    }
+
+    // Index of the first message equal to `message` at or after `from`, or -1.
+    int IndexOf(const std::string& message, int from = 0) const
+    {
+        auto messages = Messages();
+        for (int index = from; index < static_cast<int>(messages.size()); ++index) {
+            if (messages[index] == message) return index;
+        }
+        return -1;
+    }
+
+private:
+    TemporaryDirectory directory_;
+};

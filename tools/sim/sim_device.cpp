@@ -1,0 +1,219 @@
+#include "sim_device.h"
+
+#include "sim_messages.h"
+#include "wire_protocol.h"
+
+#include <boost/asio/ip/address_v4.hpp>
+#include <nlohmann/json.hpp>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <set>
+
+namespace sim {
+
+namespace {
+
+const DeviceField* FindField(const std::string& key)
+{
+    for (const DeviceField& field : kDeviceFields) {
+        if (key == field.first) return &field;
+    }
+    return nullptr;
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// A receiver finds each value between separators it searches for, so a
+// value must not contain the separators around it.
+bool CheckValue(const char* key, const std::string& value, const char* forbidden, std::string& error)
+{
+    for (unsigned char c : value) {
+        if (c < 0x20 || c == 0x7F) {
+            error = std::string(key) + " " + Quoted(value) + " contains a control character";
+            return false;
+        }
+        if (std::strchr(forbidden, c) != nullptr) {
+            error = std::string(key) + " " + Quoted(value) + " contains '" + static_cast<char>(c) +
+                    "', which the receiver takes for a separator";
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool CheckDevice(const SimDevice& device, std::string& error)
+{
+    boost::system::error_code failure;
+    const boost::asio::ip::address_v4 address = boost::asio::ip::make_address_v4(device.ip, failure);
+    if (failure || address.is_unspecified() || address.is_multicast() || address == address.broadcast()) {
+        error = "ip " + Quoted(device.ip) + " is not a unicast IPv4 address";
+        return false;
+    }
+    if (device.id.empty()) {
+        error = "id is empty";
+        return false;
+    }
+    // '&' and '=' would split the broadcast reply's key=value text; '/'
+    // splits the vendor/host/product/detail part of SERVER and ',' ends its version.
+    if (!CheckValue("id", device.id, "&=", error) || !CheckValue("host", device.host, "&=/", error) ||
+        !CheckValue("vendor", device.vendor, "&=/", error) ||
+        !CheckValue("product", device.product, "&=/", error) || !CheckValue("detail", device.detail, "", error) ||
+        !CheckValue("version", device.version, ",", error)) {
+        return false;
+    }
+    if (device.id.find("::") != std::string::npos) {
+        error = "id " + Quoted(device.id) + " contains \"::\", which ends the id in USN";
+        return false;
+    }
+    const std::string text = BroadcastReplyText(device);
+    if (text.size() > DHCPPACKET_TEXT_SIZE) {
+        error = "id, host, vendor and product are too long for the broadcast reply: " + std::to_string(text.size()) +
+                " bytes of text, at most " + std::to_string(DHCPPACKET_TEXT_SIZE);
+        return false;
+    }
+    const std::size_t largest = BuildNotify(device, false).size();
+    if (largest > wire::kMaxDatagramSize) {
+        error = "the fields are too long for one SSDP datagram: " + std::to_string(largest) + " bytes, at most " +
+                std::to_string(wire::kMaxDatagramSize);
+        return false;
+    }
+    return true;
+}
+
+bool ParseDeviceSpec(const std::string& spec, SimDevice& device, std::string& error)
+{
+    const std::string where = "--device " + Quoted(spec) + ": ";
+    std::set<std::string> seen;
+    std::size_t start = 0;
+    while (start <= spec.size()) {
+        std::size_t end = spec.find(',', start);
+        if (end == std::string::npos) end = spec.size();
+        const std::string pair = spec.substr(start, end - start);
+        const std::size_t equals = pair.find('=');
+        if (equals == std::string::npos) {
+            error = where + Quoted(pair) + " is not key=value";
+            return false;
+        }
+        const std::string key = pair.substr(0, equals);
+        const DeviceField* field = FindField(key);
+        if (field == nullptr) {
+            error = where + "unknown key " + Quoted(key);
+            return false;
+        }
+        if (!seen.insert(key).second) {
+            error = where + "key " + Quoted(key) + " given twice";
+            return false;
+        }
+        device.*(field->second) = pair.substr(equals + 1);
+        start = end + 1;
+    }
+    for (const DeviceField& field : kDeviceFields) {
+        if (seen.count(field.first) == 0) {
+            error = where + "no " + field.first + "=";
+            return false;
+        }
+    }
+    if (!CheckDevice(device, error)) {
+        error = where + error;
+        return false;
+    }
+    return true;
+}
+
+bool LoadDeviceFile(const std::string& path, std::vector<SimDevice>& devices, std::string& error)
+{
+    std::ifstream file(path);
+    if (!file) {
+        error = "--devices " + path + ": cannot read: " + std::strerror(errno);
+        return false;
+    }
+    nlohmann::json document;
+    try {
+        document = nlohmann::json::parse(file);
+    } catch (const nlohmann::json::parse_error& failure) {
+        // Drop the library's "[json.exception.parse_error.101] " prefix; the rest names line and column.
+        std::string reason = failure.what();
+        const std::size_t prefixEnd = reason.find("] ");
+        if (prefixEnd != std::string::npos) reason.erase(0, prefixEnd + 2);
+        error = path + ": not valid JSON: " + reason;
+        return false;
+    }
+    if (!document.is_object() || !document.contains("devices") || !document["devices"].is_array()) {
+        error = path + ": expected an object with an array \"devices\"";
+        return false;
+    }
+    std::size_t number = 0;
+    for (const nlohmann::json& entry : document["devices"]) {
+        const std::string where = path + ": device " + std::to_string(++number) + ": ";
+        if (!entry.is_object()) {
+            error = where + "not an object";
+            return false;
+        }
+        for (const auto& item : entry.items()) {
+            if (FindField(item.key()) == nullptr) {
+                error = where + "unknown key " + Quoted(item.key());
+                return false;
+            }
+        }
+        SimDevice device;
+        for (const DeviceField& field : kDeviceFields) {
+            const auto value = entry.find(field.first);
+            if (value == entry.end()) {
+                error = where + "no " + Quoted(field.first);
+                return false;
+            }
+            if (!value->is_string()) {
+                error = where + Quoted(field.first) + " is not a string";
+                return false;
+            }
+            device.*(field.second) = value->get<std::string>();
+        }
+        if (!CheckDevice(device, error)) {
+            error = where + error;
+            return false;
+        }
+        devices.push_back(device);
+    }
+    return true;
+}
+
+bool GenerateDevices(int count, const std::string& firstAddress, std::vector<SimDevice>& devices,
+                     std::string& error)
+{
+    boost::system::error_code failure;
+    const boost::asio::ip::address_v4 first = boost::asio::ip::make_address_v4(firstAddress, failure);
+    if (failure) {
+        error = "--first-address " + Quoted(firstAddress) + " is not an IPv4 address";
+        return false;
+    }
+    for (int index = 0; index < count; ++index) {
+        const unsigned long raw = first.to_ulong() + static_cast<unsigned long>(index);
+        if (raw > 0xFFFFFFFEul) {
+            error = "--count " + std::to_string(count) + " from " + firstAddress + " runs past the last address";
+            return false;
+        }
+        char number[16];
+        std::snprintf(number, sizeof number, "%04d", index + 1);
+        SimDevice device;
+        device.ip = boost::asio::ip::address_v4(static_cast<boost::asio::ip::address_v4::uint_type>(raw)).to_string();
+        device.id = std::string("sim-") + number;
+        device.host = std::string("nas-") + number;
+        device.vendor = "ZORVA";
+        device.product = "NS200";
+        device.detail = "A1";
+        device.version = "2.1.0";
+        if (!CheckDevice(device, error)) {
+            error = "--first-address " + firstAddress + ": generated device " + std::to_string(index + 1) + ": " + error;
+            return false;
+        }
+        devices.push_back(device);
+    }
+    return true;
+}
+
+}  // namespace sim

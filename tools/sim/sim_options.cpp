@@ -1,0 +1,112 @@
+#include "sim_options.h"
+
+#include <boost/program_options.hpp>
+
+#include <sstream>
+
+namespace sim {
+
+namespace po = boost::program_options;
+
+namespace {
+
+constexpr int kLongestDelayMs = 60000;
+
+const char kUsage[] =
+    "Usage: nasscout-sim [OPTION]...\n"
+    "Plays NAS devices on the local network: answers the broadcast search on\n"
+    "UDP port 68 and the M-SEARCH on the group 239.143.255.250 port 1900, and\n"
+    "announces every device to the group when it starts (ssdp:alive) and when\n"
+    "it stops on SIGINT or SIGTERM (ssdp:byebye). Each device answers from its\n"
+    "own address, which must be an address of this machine.\n";
+
+const char kDetails[] =
+    "\n"
+    "Give at least one device; --device, --devices and --count add up.\n"
+    "A --device SPEC is comma-separated key=value pairs with every key once:\n"
+    "  ip=198.51.100.20,id=4f2a-77,host=nas1,vendor=ZORVA,product=NS200,detail=A1,version=2.1.0\n"
+    "A --devices FILE holds the same keys as JSON strings:\n"
+    "  {\"devices\": [{\"ip\": \"198.51.100.20\", \"id\": \"4f2a-77\", \"host\": \"nas1\",\n"
+    "                \"vendor\": \"ZORVA\", \"product\": \"NS200\", \"detail\": \"A1\",\n"
+    "                \"version\": \"2.1.0\"}]}\n"
+    "Values must not contain control characters; id, host, vendor and product\n"
+    "no '&' or '=', host, vendor and product no '/', version no ',', id no \"::\".\n"
+    "--count devices get ids sim-0001..., hosts nas-0001..., vendor ZORVA,\n"
+    "product NS200, detail A1 and version 2.1.0.\n"
+    "\n"
+    "Prints \"nasscout-sim: ready\" once every socket is bound and the devices\n"
+    "are announced. Exit status: 0 after SIGINT or SIGTERM, 1 when a port,\n"
+    "address or group membership cannot be had, 2 for bad options or devices.\n";
+
+}  // namespace
+
+OptionsResult ParseOptions(int argc, const char* const* argv, SimOptions& options, std::string& message)
+{
+    std::vector<std::string> specs;
+    std::string file;
+    int count = 0;
+    std::string firstAddress;
+
+    po::options_description described("Options");
+    // clang-format off
+    described.add_options()
+        ("help,h", "show this help and exit")
+        ("device,d", po::value(&specs)->value_name("SPEC"),
+         "add a device described by SPEC (see below); repeatable")
+        ("devices,f", po::value(&file)->value_name("FILE"), "add the devices listed in the JSON file FILE")
+        ("count,n", po::value(&count)->value_name("N"),
+         "add N generated devices on consecutive addresses (needs --first-address)")
+        ("first-address", po::value(&firstAddress)->value_name("IP"),
+         "address of the first generated device")
+        ("max-delay", po::value(&options.maxDelayMs)->value_name("MS")->default_value(0),
+         "spread each device's M-SEARCH answer over a random delay of up to MS milliseconds (at most 60000)")
+        ("verbose,v", po::bool_switch(&options.verbose), "print a line for every search answered");
+    // clang-format on
+
+    po::variables_map values;
+    try {
+        po::store(po::command_line_parser(argc, argv).options(described).run(), values);
+        if (values.count("help")) {
+            std::ostringstream help;
+            help << kUsage << "\n" << described << kDetails;
+            message = help.str();
+            return OptionsResult::Help;
+        }
+        po::notify(values);
+    } catch (const po::error& failure) {
+        message = failure.what();
+        return OptionsResult::Error;
+    }
+
+    if (options.maxDelayMs < 0 || options.maxDelayMs > kLongestDelayMs) {
+        message = "--max-delay " + std::to_string(options.maxDelayMs) + " is outside 0 to " +
+                  std::to_string(kLongestDelayMs);
+        return OptionsResult::Error;
+    }
+    for (const std::string& spec : specs) {
+        SimDevice device;
+        if (!ParseDeviceSpec(spec, device, message)) return OptionsResult::Error;
+        options.devices.push_back(device);
+    }
+    if (values.count("devices") && !LoadDeviceFile(file, options.devices, message)) return OptionsResult::Error;
+    if (count < 0) {
+        message = "--count " + std::to_string(count) + " is negative";
+        return OptionsResult::Error;
+    }
+    if (count > 0 && firstAddress.empty()) {
+        message = "--count needs --first-address";
+        return OptionsResult::Error;
+    }
+    if (count == 0 && !firstAddress.empty()) {
+        message = "--first-address needs --count";
+        return OptionsResult::Error;
+    }
+    if (count > 0 && !GenerateDevices(count, firstAddress, options.devices, message)) return OptionsResult::Error;
+    if (options.devices.empty()) {
+        message = "no devices: give --device, --devices or --count";
+        return OptionsResult::Error;
+    }
+    return OptionsResult::Run;
+}
+
+}  // namespace sim

@@ -1,0 +1,173 @@
+#include "simulator.h"
+
+#include "sim_messages.h"
+#include "wire_protocol.h"
+
+#include <boost/asio/ip/multicast.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include <chrono>
+#include <iostream>
+#include <memory>
+
+namespace sim {
+
+namespace asio = boost::asio;
+using asio::ip::udp;
+
+namespace {
+
+std::string Describe(const udp::endpoint& endpoint)
+{
+    return endpoint.address().to_string() + ":" + std::to_string(endpoint.port());
+}
+
+}  // namespace
+
+Simulator::Simulator(asio::io_context& io, const std::vector<SimDevice>& devices, int maxDelayMs, bool verbose)
+    : io_(io),
+      maxDelayMs_(maxDelayMs),
+      verbose_(verbose),
+      broadcastSocket_(io),
+      searchSocket_(io),
+      random_(std::random_device{}())
+{
+    for (const SimDevice& info : devices) {
+        const asio::ip::address_v4 address = asio::ip::make_address_v4(info.ip);
+        std::size_t socket = 0;
+        while (socket < deviceAddresses_.size() && deviceAddresses_[socket] != address) ++socket;
+        if (socket == deviceAddresses_.size()) deviceAddresses_.push_back(address);
+        devices_.push_back(Device{info, socket, BuildBroadcastReply(info), BuildSearchAnswer(info),
+                                  BuildNotify(info, true), BuildNotify(info, false)});
+    }
+}
+
+bool Simulator::Open(std::string& error)
+{
+    boost::system::error_code failure;
+    for (const asio::ip::address_v4& address : deviceAddresses_) {
+        udp::socket& socket = deviceSockets_.emplace_back(io_);
+        // Bound to the device's address, its answers carry that source; the
+        // outgoing interface makes its announcements leave where that address lives.
+        if (socket.open(udp::v4(), failure) ||
+            socket.set_option(asio::ip::multicast::outbound_interface(address), failure) ||
+            socket.bind(udp::endpoint(address, 0), failure)) {
+            error = "cannot bind device address " + address.to_string() + ": " + failure.message();
+            return false;
+        }
+    }
+
+    if (broadcastSocket_.open(udp::v4(), failure) ||
+        broadcastSocket_.bind(udp::endpoint(asio::ip::address_v4::any(), wire::kBroadcastReplyPort), failure)) {
+        error = "cannot bind UDP port " + std::to_string(wire::kBroadcastReplyPort) +
+                " for the broadcast search: " + failure.message();
+        return false;
+    }
+
+    const asio::ip::address_v4 group = asio::ip::make_address_v4(wire::kMulticastGroup);
+    if (searchSocket_.open(udp::v4(), failure) ||
+        searchSocket_.bind(udp::endpoint(asio::ip::address_v4::any(), wire::kMulticastPort), failure)) {
+        error = "cannot bind UDP port " + std::to_string(wire::kMulticastPort) + " for M-SEARCH: " + failure.message();
+        return false;
+    }
+    for (const asio::ip::address_v4& address : deviceAddresses_) {
+        // Several device addresses on one interface share one membership;
+        // the system says so with "address in use" for the second.
+        searchSocket_.set_option(asio::ip::multicast::join_group(group, address), failure);
+        if (failure && failure != asio::error::address_in_use) {
+            error = std::string("cannot join group ") + wire::kMulticastGroup + " on the interface of " +
+                    address.to_string() + ": " + failure.message();
+            return false;
+        }
+    }
+    return true;
+}
+
+void Simulator::Start()
+{
+    AnnounceToGroup(true);
+    ReceiveBroadcast();
+    ReceiveSearch();
+}
+
+void Simulator::Stop()
+{
+    if (stopped_) return;
+    stopped_ = true;
+    boost::system::error_code ignored;
+    broadcastSocket_.close(ignored);
+    searchSocket_.close(ignored);
+    AnnounceToGroup(false);
+    for (udp::socket& socket : deviceSockets_) socket.close(ignored);
+}
+
+void Simulator::AnnounceToGroup(bool alive)
+{
+    const udp::endpoint group(asio::ip::make_address_v4(wire::kMulticastGroup), wire::kMulticastPort);
+    for (const Device& device : devices_) {
+        const std::string& notify = alive ? device.alive : device.byebye;
+        SendFrom(device, notify.data(), notify.size(), group);
+    }
+}
+
+void Simulator::SendFrom(const Device& device, const void* data, std::size_t size, const udp::endpoint& to)
+{
+    boost::system::error_code failure;
+    deviceSockets_[device.socket].send_to(asio::buffer(data, size), to, 0, failure);
+    if (failure) {
+        std::cerr << "nasscout-sim: cannot send from " << device.info.ip << " to " << Describe(to) << ": "
+                  << failure.message() << std::endl;
+    }
+}
+
+void Simulator::ReceiveBroadcast()
+{
+    broadcastSocket_.async_receive_from(
+        asio::buffer(broadcastBuffer_), broadcastSender_, [this](boost::system::error_code failure, std::size_t size) {
+            if (stopped_ || failure == asio::error::operation_aborted) return;
+            if (!failure && IsBroadcastSearch(broadcastBuffer_.data(), size)) {
+                for (const Device& device : devices_) {
+                    SendFrom(device, &device.broadcastReply, sizeof device.broadcastReply, broadcastSender_);
+                }
+                if (verbose_) {
+                    std::cout << "broadcast search from " << Describe(broadcastSender_) << ": " << devices_.size()
+                              << " replies" << std::endl;
+                }
+            }
+            ReceiveBroadcast();
+        });
+}
+
+void Simulator::ReceiveSearch()
+{
+    searchSocket_.async_receive_from(
+        asio::buffer(searchBuffer_), searchSender_, [this](boost::system::error_code failure, std::size_t size) {
+            if (stopped_ || failure == asio::error::operation_aborted) return;
+            // Our own announcements come back here through the group; only searches are answered.
+            if (!failure && IsMSearch(searchBuffer_.data(), size)) AnswerSearch(searchSender_);
+            ReceiveSearch();
+        });
+}
+
+void Simulator::AnswerSearch(const udp::endpoint& requester)
+{
+    if (verbose_) {
+        std::cout << "M-SEARCH from " << Describe(requester) << ": " << devices_.size() << " answers" << std::endl;
+    }
+    if (maxDelayMs_ == 0) {
+        for (const Device& device : devices_) {
+            SendFrom(device, device.searchAnswer.data(), device.searchAnswer.size(), requester);
+        }
+        return;
+    }
+    std::uniform_int_distribution<int> delay(0, maxDelayMs_);
+    for (const Device& device : devices_) {
+        auto timer = std::make_shared<asio::steady_timer>(io_, std::chrono::milliseconds(delay(random_)));
+        timer->async_wait([this, timer, &device, requester](boost::system::error_code failure) {
+            if (failure || stopped_) return;
+            SendFrom(device, device.searchAnswer.data(), device.searchAnswer.size(), requester);
+        });
+    }
+}
+
+}  // namespace sim

@@ -22,6 +22,12 @@
 namespace netlab {
 namespace {
 
+ino_t g_startNamespace = 0;  // set once, before any test thread exists
+
+// Interface names in the test's namespace, unique for the life of the process.
+int g_nextLan = 0;
+int g_nextLink = 0;
+
 ino_t NamespaceInode(const char* path)
 {
     struct stat info {};
@@ -118,15 +124,16 @@ void RunOrThrow(int namespaceFd, const std::vector<std::string>& argv)
 
 bool InInitialNetworkNamespace()
 {
-    ino_t initial = NamespaceInode("/proc/1/ns/net");
     ino_t ours = NamespaceInode("/proc/thread-self/ns/net");
-    // Without a view of the initial namespace we cannot tell: assume the worst.
-    return initial == 0 || ours == 0 || initial == ours;
+    ino_t machines = NamespaceInode("/proc/1/ns/net");  // often hidden from us, even as root
+    // Whatever namespace the process started in counts as the machine's own.
+    return g_startNamespace == 0 || ours == 0 || ours == g_startNamespace || ours == machines;
 }
 
 void EnterPrivateNetwork()
 {
     ino_t before = NamespaceInode("/proc/self/ns/net");
+    if (g_startNamespace == 0) g_startNamespace = before;
     if (unshare(CLONE_NEWNET) != 0) {
         // Without root, a user namespace of our own grants the right to a network namespace.
         uid_t uid = getuid();
@@ -153,11 +160,16 @@ Lab::Lab()
     }
 }
 
-Lab::~Lab() { hosts_.clear(); }
+Lab::~Lab()
+{
+    hosts_.clear();  // their ends of the links go with their namespaces
+    for (const std::string& bridge : bridges_) RunCommand({"ip", "link", "del", bridge});
+}
 
 Lan Lab::AddLan()
 {
-    Lan lan{"nlbr" + std::to_string(nextLan_++)};
+    Lan lan{"nlbr" + std::to_string(g_nextLan++)};
+    bridges_.push_back(lan.bridge);
     RunOrThrow(-1, {"ip", "link", "add", lan.bridge, "type", "bridge", "mcast_snooping", "0"});
     RunOrThrow(-1, {"ip", "link", "set", lan.bridge, "up"});
     return lan;
@@ -171,7 +183,7 @@ Host& Lab::AddHost(const std::string& name, const std::vector<std::pair<Lan, std
     host.Run({"ip", "link", "set", "lo", "up"});
     for (size_t index = 0; index < interfaces.size(); ++index) {
         const Lan& lan = interfaces[index].first;
-        std::string outside = "nlv" + std::to_string(nextLink_++);
+        std::string outside = "nlv" + std::to_string(g_nextLink++);
         std::string inside = "eth" + std::to_string(index);
         RunOrThrow(-1, {"ip", "link", "add", outside, "type", "veth", "peer", "name", inside, "netns", holder});
         RunOrThrow(-1, {"ip", "link", "set", outside, "master", lan.bridge, "up"});

@@ -55,8 +55,7 @@ public:
 
 private:
     std::vector<std::unique_ptr<Host>> hosts_;
-    int nextLan_ = 0;
-    int nextLink_ = 0;
+    std::vector<std::string> bridges_;
 };
 
 // A host of the lab: a network namespace of its own.

@@ -1,0 +1,65 @@
+#include "font_node.h"
+
+#include <QtTest>
+
+class tst_FontNode : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void pointSizeIsTheLeadingNumber_data();
+    void pointSizeIsTheLeadingNumber();
+    void fontKeepsTheLayoutFontWhereTheEntryIsSilent();
+};
+
+void tst_FontNode::pointSizeIsTheLeadingNumber_data()
+{
+    QTest::addColumn<QString>("size");
+    QTest::addColumn<float>("points");
+
+    QTest::newRow("whole") << "12" << 12.0f;
+    QTest::newRow("fraction") << "12.5" << 12.5f;
+    QTest::newRow("leading blanks") << " \t14" << 14.0f;
+    QTest::newRow("unit after number") << "13pt" << 13.0f;
+    QTest::newRow("no leading digit") << ".5" << 0.5f;
+    QTest::newRow("signed") << "+9" << 9.0f;
+    QTest::newRow("exponent") << "1.2e1" << 12.0f;
+    QTest::newRow("bare exponent mark") << "12e" << 12.0f;
+    // A comma is not a decimal mark here, whatever the user's locale says.
+    QTest::newRow("comma") << "12,5" << 12.0f;
+    QTest::newRow("letters first") << "abc" << 0.0f;
+    QTest::newRow("letters then digits") << "a12" << 0.0f;
+    QTest::newRow("lone point") << "." << 0.0f;
+    QTest::newRow("lone sign") << "-" << 0.0f;
+    QTest::newRow("empty") << "" << 0.0f;
+}
+
+void tst_FontNode::pointSizeIsTheLeadingNumber()
+{
+    QFETCH(QString, size);
+    QFETCH(float, points);
+
+    FontNode node;
+    node.FontSize = size;
+    QCOMPARE(node.pointSize(), points);
+}
+
+void tst_FontNode::fontKeepsTheLayoutFontWhereTheEntryIsSilent()
+{
+    QFont base(QStringLiteral("Noto Serif"));
+    base.setPointSizeF(11);
+
+    FontNode full;
+    full.Font = QStringLiteral("Noto Sans");
+    full.FontSize = QStringLiteral("12.5");
+    QCOMPARE(full.font(base).family(), QStringLiteral("Noto Sans"));
+    QCOMPARE(full.font(base).pointSizeF(), 12.5);
+
+    FontNode silent;
+    silent.FontSize = QStringLiteral("abc");
+    QCOMPARE(silent.font(base).family(), QStringLiteral("Noto Serif"));
+    QCOMPARE(silent.font(base).pointSizeF(), 11.0);
+}
+
+QTEST_GUILESS_MAIN(tst_FontNode)
+#include "tst_fontnode.moc"

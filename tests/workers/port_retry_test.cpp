@@ -1,0 +1,155 @@
+// Creation, port retry and stop of the multicast and per-address workers,
+// inside the test's private network namespace.
+#include "search_device_multicast_thread.h"
+#include "search_device_multicommand_thread.h"
+#include "netlab.h"
+#include "temporary_log.h"
+
+#include <boost/asio/ip/udp.hpp>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace asio = boost::asio;
+using asio::ip::udp;
+using namespace std::chrono_literals;
+
+std::string Line(const char* format, int a, int b = 0, int c = 0)
+{
+    char text[256];
+    std::snprintf(text, sizeof text, format, a, b, c);
+    return text;
+}
+
+class WorkerCreation : public testing::Test {
+protected:
+    // Group membership needs a route for the group, here on loopback.
+    static void SetUpTestSuite() { netlab::RunCommand({"ip", "route", "replace", "224.0.0.0/4", "dev", "lo"}); }
+
+    // Binds the wildcard address on ports first..last so the workers find them taken.
+    void Occupy(int first, int last)
+    {
+        for (int port = first; port <= last; ++port) {
+            squatters.push_back(std::make_unique<udp::socket>(io, udp::endpoint(udp::v4(), port)));
+        }
+    }
+
+    template <typename Worker>
+    void Stop(Worker& worker)
+    {
+        worker.ExitWorkThread();
+        ASSERT_TRUE(worker.WaitUntilReceiveEnded(5s));
+    }
+
+    TemporaryLog log;
+    asio::io_context io;
+    std::vector<std::unique_ptr<udp::socket>> squatters;
+};
+
+TEST_F(WorkerCreation, MulticastWorkerMovesToTheFirstFreePortWithRetryOn)
+{
+    Occupy(1900, 1901);
+    CSearchDeviceMulticastThread worker;
+    worker.InitThreadValue(nullptr, 1900, true);
+    EXPECT_EQ(worker.Port(), 1902);
+
+    int at = log.IndexOf("SendThread 1900 : Create Search Device Work Thread Error : bind: Address already in use   ");
+    ASSERT_GE(at, 0);
+    const std::vector<std::string> expected = {
+        "SendThread 1900 : Handle Create Search Device Work Thread Error  ",
+        "SendThread 1901 : Test Create Search Device Work Thread, testCount = 1, port = 1901  ",
+        "SendThread 1901 : Create Search Device Work Thread   ",
+        "SendThread 1901 : Add To Multicast Group Info ",
+        "SendThread 1901 : Create Search Device Work Thread Error : bind: Address already in use   ",
+        "SendThread 1901 : Handle Create Search Device Work Thread Error  ",
+        "SendThread 1902 : Test Create Search Device Work Thread, testCount = 2, port = 1902  ",
+        "SendThread 1902 : Create Search Device Work Thread   ",
+        "SendThread 1902 : Add To Multicast Group Info ",
+    };
+    auto messages = log.Messages();
+    for (size_t index = 0; index < expected.size(); ++index) {
+        ASSERT_LT(at + 1 + index, messages.size());
+        EXPECT_EQ(messages[at + 1 + index], expected[index]);
+    }
+    Stop(worker);
+}
+
+TEST_F(WorkerCreation, MulticastWorkerGivesUpAfterTwentyRetries)
+{
+    Occupy(1900, 1920);
+    CSearchDeviceMulticastThread worker;
+    worker.InitThreadValue(nullptr, 1900, true);
+    EXPECT_EQ(worker.Port(), 1920);
+    EXPECT_TRUE(worker.WaitUntilReceiveEnded(0ms)) << "no receive thread after the last retry failed";
+
+    auto messages = log.Messages();
+    ASSERT_GE(messages.size(), 2u);
+    EXPECT_EQ(messages[messages.size() - 2],
+              "SendThread 1920 : Create Search Device Work Thread Error : bind: Address already in use   ");
+    EXPECT_EQ(messages.back(), "SendThread 1920 : Handle Create Search Device Work Thread Error  ");
+    EXPECT_EQ(log.IndexOf(Line("SendThread %d : Test Create Search Device Work Thread, testCount = %d, port = %d  ",
+                               1921, 21, 1921)),
+              -1);
+
+    // An idle worker still takes part in every pass, and says why its send fails.
+    worker.ClearDevice();
+    EXPECT_EQ(worker.SendSearchCommand(nullptr), 0);
+    EXPECT_TRUE(log.Contains("SendThread 1920 : Send Search Device Error : send_to: Bad file descriptor   "));
+    Stop(worker);
+}
+
+TEST_F(WorkerCreation, MulticastWorkerWithoutRetryStaysIdleOnATakenPort)
+{
+    Occupy(1900, 1900);
+    CSearchDeviceMulticastThread worker;
+    worker.InitThreadValue(nullptr, 1900, false);
+    EXPECT_EQ(worker.Port(), 1900);
+    EXPECT_EQ(log.IndexOf("SendThread 1900 : Handle Create Search Device Work Thread Error  "), -1);
+    Stop(worker);
+}
+
+TEST_F(WorkerCreation, PerAddressWorkerRetriesOnItsOwnAddress)
+{
+    Occupy(1530, 1530);
+    CSearchDeviceMultiCommandThead worker;
+    worker.InitThreadValue("127.0.0.1", 1530, true);
+    EXPECT_EQ(worker.Port(), 1531);
+    EXPECT_TRUE(log.Contains("SendThread 1531 : Test Create Search Device Work Thread, testCount = 1, port = 1531  "));
+    EXPECT_EQ(log.IndexOf("SendThread 1531 : Add To Multicast Group Info "), -1) << "it joins no group";
+    Stop(worker);
+}
+
+TEST_F(WorkerCreation, PerAddressWorkerWithAnInvalidAddressTriesEveryPortThenIdles)
+{
+    CSearchDeviceMultiCommandThead worker;
+    worker.InitThreadValue("not-an-address", 1530, true);
+    EXPECT_EQ(worker.Port(), 1550);
+    EXPECT_TRUE(worker.WaitUntilReceiveEnded(0ms));
+    EXPECT_EQ(log.Messages().back(), "SendThread 1550 : Handle Create Search Device Work Thread Error  ");
+    Stop(worker);
+}
+
+TEST_F(WorkerCreation, MulticastWorkerLeavesTheGroupBeforeItStops)
+{
+    CSearchDeviceMulticastThread worker;
+    worker.InitThreadValue(nullptr, 1900, false);
+    Stop(worker);
+    int leave = log.IndexOf("SendThread 1900 : Leave To Multicast Group Info ");
+    ASSERT_GE(leave, 0);
+    EXPECT_GT(log.IndexOf("SendThread 1900 : Exit Search Device Tread , bExitSock : 1  "), leave);
+}
+
+TEST_F(WorkerCreation, PerAddressWorkerStopsWithoutAnyGroupLine)
+{
+    CSearchDeviceMultiCommandThead worker;
+    worker.InitThreadValue("127.0.0.1", 1530, true);
+    Stop(worker);
+    EXPECT_TRUE(log.Contains("SendThread 1530 : Exit Search Device Tread , bExitSock : 1  "));
+    for (const std::string& message : log.Messages()) EXPECT_EQ(message.find("Group"), std::string::npos) << message;
+}
+
+}  // namespace

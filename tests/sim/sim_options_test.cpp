@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +22,7 @@
 namespace {
 
 using simtest::DeviceSpec;
+using namespace std::chrono_literals;
 
 struct Outcome {
     int status = -1;  // exit status; -1 when killed or not run
@@ -31,9 +33,10 @@ struct Outcome {
 // Runs the simulator to completion and collects what it prints. A run that
 // outlives `timeout` is killed, so a program that wrongly starts serving
 // fails the test instead of hanging it.
-Outcome RunSim(const std::vector<std::string>& arguments,
-               std::chrono::milliseconds timeout = std::chrono::seconds(10))
+Outcome RunSim(const std::vector<std::string>& arguments, std::chrono::milliseconds timeout = 10s)
 {
+    simtest::ScratchDirectory scratch;
+    const std::string outFile = scratch.File("out"), errFile = scratch.File("err");
     std::vector<std::string> words{simtest::kSimPath};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -41,63 +44,28 @@ Outcome RunSim(const std::vector<std::string>& arguments,
     argv.push_back(nullptr);
 
     Outcome outcome;
-    int outPipe[2], errPipe[2];
-    if (pipe2(outPipe, O_CLOEXEC) != 0) return outcome;
-    if (pipe2(errPipe, O_CLOEXEC) != 0) {
-        close(outPipe[0]);
-        close(outPipe[1]);
-        return outcome;
-    }
     const pid_t parent = getpid();
     const pid_t pid = fork();
+    if (pid < 0) return outcome;
     if (pid == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent) _exit(127);
-        dup2(outPipe[1], STDOUT_FILENO);
-        dup2(errPipe[1], STDERR_FILENO);
+        const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (getppid() != parent || dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0) _exit(127);
         execv(argv[0], argv.data());
         _exit(127);
     }
-    close(outPipe[1]);
-    close(errPipe[1]);
-    if (pid < 0) {
-        close(outPipe[0]);
-        close(errPipe[0]);
-        return outcome;
-    }
-
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    std::string* texts[2] = {&outcome.out, &outcome.err};
-    bool killed = false;
-    while (fds[0].fd >= 0 || fds[1].fd >= 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            kill(pid, SIGKILL);
-            killed = true;
-            break;
-        }
-        if (poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR) break;
-        for (int index = 0; index < 2; ++index) {
-            if (fds[index].fd < 0 || fds[index].revents == 0) continue;
-            char buffer[4096];
-            const ssize_t got = read(fds[index].fd, buffer, sizeof buffer);
-            if (got > 0) {
-                texts[index]->append(buffer, static_cast<std::size_t>(got));
-            } else if (got == 0 || errno != EINTR) {
-                close(fds[index].fd);
-                fds[index].fd = -1;
-            }
-        }
-    }
-    for (const pollfd& entry : fds) {
-        if (entry.fd >= 0) close(entry.fd);
-    }
+    const int exited = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    pollfd done{exited, POLLIN, 0};
+    const bool inTime = exited >= 0 && poll(&done, 1, static_cast<int>(timeout.count())) == 1;
+    if (!inTime) kill(pid, SIGKILL);
+    if (exited >= 0) close(exited);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (!killed && WIFEXITED(status)) outcome.status = WEXITSTATUS(status);
+    if (inTime && WIFEXITED(status)) outcome.status = WEXITSTATUS(status);
+    outcome.out = simtest::ReadFile(outFile);
+    outcome.err = simtest::ReadFile(errFile);
     return outcome;
 }
 

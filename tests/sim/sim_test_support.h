@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 namespace simtest {
@@ -15,6 +16,12 @@ constexpr char kSimPath[] = NASSCOUT_SIM_PATH;
 inline std::string DeviceSpec(const std::string& ip)
 {
     return "ip=" + ip + ",id=4f2a-77,host=nas1,vendor=ZORVA,product=NS200,detail=A1,version=2.1.0";
+}
+
+inline std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // A fresh directory, removed with everything in it when the test ends.

@@ -24,6 +24,9 @@ int main(int argc, char** argv)
         break;
     }
 
+    // A reader that goes away (a script that saw the ready line) must not end
+    // the devices before they say bye-bye; writes to it just fail.
+    std::signal(SIGPIPE, SIG_IGN);
     boost::asio::io_context io;
     // Taken before any socket exists, so that a stop request arriving during
     // start-up still ends in the bye-bye announcements.

@@ -45,6 +45,7 @@ Simulator::Simulator(asio::io_context& io, const std::vector<SimDevice>& devices
 bool Simulator::Open(std::string& error)
 {
     boost::system::error_code failure;
+    deviceSockets_.reserve(deviceAddresses_.size());
     for (const asio::ip::address_v4& address : deviceAddresses_) {
         udp::socket& socket = deviceSockets_.emplace_back(io_);
         // Bound to the device's address, its answers carry that source; the

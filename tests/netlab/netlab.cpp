@@ -252,10 +252,16 @@ pid_t Host::Spawn(const std::vector<std::string>& argv, const std::string& outpu
 
 int Host::Stop(pid_t pid, std::chrono::milliseconds timeout)
 {
+    if (std::find(spawned_.begin(), spawned_.end(), pid) == spawned_.end()) return -1;
+    kill(pid, SIGTERM);
+    return Wait(pid, timeout);
+}
+
+int Host::Wait(pid_t pid, std::chrono::milliseconds timeout)
+{
     auto known = std::find(spawned_.begin(), spawned_.end(), pid);
     if (known == spawned_.end()) return -1;
     spawned_.erase(known);
-    kill(pid, SIGTERM);
     auto deadline = std::chrono::steady_clock::now() + timeout;
     int status = 0;
     while (std::chrono::steady_clock::now() < deadline) {

@@ -84,6 +84,10 @@ public:
     // exit status, or -1 when it had to be killed.
     int Stop(pid_t pid, std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
+    // Waits up to `timeout` for a spawned program to end by itself, then
+    // kills it; its exit status, or -1 when it had to be killed.
+    int Wait(pid_t pid, std::chrono::milliseconds timeout);
+
     // While an Inside object lives, the constructing thread works in the host's
     // namespace: sockets it opens (and threads it starts) belong to the host.
     class Inside {

@@ -1,28 +1,22 @@
 // The lab itself: what its hosts send stays between them.
 #include "netlab.h"
+#include "receive_within.h"
 
 #include <boost/asio/ip/multicast.hpp>
 #include <boost/asio/ip/udp.hpp>
 #include <gtest/gtest.h>
-
-#include <sys/socket.h>
-#include <sys/time.h>
 
 namespace {
 
 namespace asio = boost::asio;
 using asio::ip::udp;
 
-// Receives one datagram within two seconds; the sender's address, or "" on timeout.
+// Receives one datagram; the sender's address, or "" when none came.
 std::string ReceiveOne(udp::socket& socket)
 {
-    timeval timeout{2, 0};
-    setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     char buffer[64];
     udp::endpoint sender;
-    boost::system::error_code error;
-    socket.receive_from(asio::buffer(buffer), sender, 0, error);
-    return error ? "" : sender.address().to_string();
+    return ReceiveWithin(socket, asio::buffer(buffer), sender) < 0 ? "" : sender.address().to_string();
 }
 
 TEST(NetworkLab, TestProcessRunsOutsideTheMachinesNetwork)

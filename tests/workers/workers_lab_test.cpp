@@ -5,6 +5,7 @@
 #include "find_device_dispatch.h"
 #include "lab_simulator.h"
 #include "netlab.h"
+#include "receive_within.h"
 #include "report_collector.h"
 #include "search_device_broadcast_thread.h"
 #include "search_device_multicast_thread.h"
@@ -15,8 +16,6 @@
 #include <boost/asio/ip/multicast.hpp>
 #include <boost/asio/ip/udp.hpp>
 #include <gtest/gtest.h>
-
-#include <sys/socket.h>
 
 #include <random>
 
@@ -72,8 +71,6 @@ protected:
         netlab::Host::Inside inside(listener);
         udp::socket socket(io, udp::endpoint(udp::v4(), port));
         if (joinGroup) socket.set_option(asio::ip::multicast::join_group(asio::ip::make_address_v4(wire::kMulticastGroup)));
-        timeval timeout{5, 0};
-        setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
         return socket;
     }
 
@@ -96,8 +93,7 @@ TEST_F(WorkersInTheLab, BroadcastWorkerSendsTheDefaultRequestFromPort67)
 
     unsigned char request[200];
     udp::endpoint sender;
-    size_t length = bystander.receive_from(asio::buffer(request), sender);
-    ASSERT_EQ(length, 148u);
+    ASSERT_EQ(ReceiveWithin(bystander, asio::buffer(request), sender), 148);
     EXPECT_EQ(sender, udp::endpoint(asio::ip::make_address_v4("192.0.2.1"), 67));
     const unsigned char head[8] = {0x0B, 0x01, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF};
     EXPECT_EQ(std::memcmp(request, head, sizeof head), 0);
@@ -132,7 +128,8 @@ TEST_F(WorkersInTheLab, MulticastWorkerSendsTheExactRequestToTheGroup)
 
     char request[300];
     udp::endpoint sender;
-    size_t length = bystander.receive_from(asio::buffer(request), sender);
+    long length = ReceiveWithin(bystander, asio::buffer(request), sender);
+    ASSERT_GT(length, 0);
     EXPECT_EQ(std::string(request, length), std::string(wire::MSearchRequest, wire::kMSearchRequestSize));
     EXPECT_EQ(sender.port(), 1900);
 }
@@ -162,7 +159,7 @@ TEST_F(WorkersInTheLab, MulticastWorkerReportsAnswersAndBothAnnouncements)
 
 TEST_F(WorkersInTheLab, PerAddressWorkerGetsOnlyTheAnswersToItsOwnRequest)
 {
-    auto& groupWorker = Start<CSearchDeviceMulticastThread>(nullptr, wire::kMulticastPort);
+    Start<CSearchDeviceMulticastThread>(nullptr, wire::kMulticastPort);
     auto& worker = Start<CSearchDeviceMultiCommandThead>("192.0.2.1", wire::kFirstCommandPort, true);
 
     LabSimulator simulator(nas, TwoDevices());
@@ -176,15 +173,17 @@ TEST_F(WorkersInTheLab, PerAddressWorkerGetsOnlyTheAnswersToItsOwnRequest)
     ASSERT_TRUE(reports.WaitFor("dev-21", DEVICE_TYPE_BYEBYE, 1900));
 
     for (const Report& report : reports.Reports()) {
-        if (report.port == 1530) EXPECT_EQ(report.device.type, DEVICE_TYPE_ANSWER) << "an announcement reached it";
+        if (report.port == 1530) {
+            EXPECT_EQ(report.device.type, DEVICE_TYPE_ANSWER) << "an announcement reached it";
+        }
     }
 }
 
 TEST_F(WorkersInTheLab, GarbageBurstDoesNotStopTheWorkers)
 {
-    auto& broadcastWorker = Start<CSearchDeviceBroadcastThread>(nullptr, wire::kBroadcastSearchPort);
-    auto& groupWorker = Start<CSearchDeviceMulticastThread>(nullptr, wire::kMulticastPort);
-    auto& addressWorker = Start<CSearchDeviceMultiCommandThead>("192.0.2.1", wire::kFirstCommandPort, true);
+    Start<CSearchDeviceBroadcastThread>(nullptr, wire::kBroadcastSearchPort);
+    Start<CSearchDeviceMulticastThread>(nullptr, wire::kMulticastPort);
+    Start<CSearchDeviceMultiCommandThead>("192.0.2.1", wire::kFirstCommandPort, true);
 
     {
         // Random bytes, and random pieces of real messages, at every worker port.

@@ -1,0 +1,233 @@
+// The engine end to end through its call interface: a finder host on two
+// LANs, simulated devices on each.
+#include "lab_simulator.h"
+#include "netlab.h"
+#include "receive_within.h"
+#include "report_collector.h"
+#include "search_manager.h"
+#include "temporary_log.h"
+
+#include <searchdevice/SearchDeviceLib.h>
+
+#include <boost/asio/ip/udp.hpp>
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace {
+
+namespace asio = boost::asio;
+using asio::ip::udp;
+using namespace std::chrono_literals;
+
+class EngineInTheLab : public testing::Test {
+protected:
+    EngineInTheLab()
+        : lan1(lab.AddLan()),
+          lan2(lab.AddLan()),
+          finder(lab.AddHost("finder", {{lan1, "192.0.2.1/24"}, {lan2, "198.51.100.1/24"}})),
+          nas1(lab.AddHost("nas1", {{lan1, "192.0.2.20/24"}})),
+          nas2(lab.AddHost("nas2", {{lan2, "198.51.100.20/24"}}))
+    {
+    }
+
+    void TearDown() override
+    {
+        netlab::Host::Inside inside(finder);
+        UninitSearchDeviceLib();
+        for (const IPANDSEARCHTHREAD& entry : g_searchThreads) {
+            EXPECT_TRUE(entry.pSearchThread->WaitUntilReceiveEnded(5s));
+        }
+    }
+
+    void Init(bool bMultiCommand)
+    {
+        netlab::Host::Inside inside(finder);
+        std::string directory = log.directory().slashed();
+        InitSearchDeviceLib(ReportCollector::Callback, true, directory.data(), bMultiCommand);
+    }
+
+    void Pass(void* pdhcp = nullptr)
+    {
+        netlab::Host::Inside inside(finder);
+        EXPECT_EQ(SendMessage(pdhcp), 0);
+    }
+
+    std::vector<std::pair<std::string, int>> Workers() const
+    {
+        std::vector<std::pair<std::string, int>> workers;
+        for (const IPANDSEARCHTHREAD& entry : g_searchThreads) {
+            workers.emplace_back(entry.strIP, entry.pSearchThread->Port());
+        }
+        return workers;
+    }
+
+    // Whether `address`:`port` can be bound in the finder right now.
+    bool CanBind(const char* address, int port)
+    {
+        netlab::Host::Inside inside(finder);
+        udp::socket socket(io, udp::v4());
+        boost::system::error_code error;
+        socket.bind(udp::endpoint(asio::ip::make_address_v4(address), port), error);
+        return !error;
+    }
+
+    netlab::Lab lab;
+    netlab::Lan lan1;
+    netlab::Lan lan2;
+    netlab::Host& finder;
+    netlab::Host& nas1;
+    netlab::Host& nas2;
+    TemporaryLog log;
+    ReportCollector reports;
+    asio::io_context io;
+};
+
+using WorkerList = std::vector<std::pair<std::string, int>>;
+
+TEST_F(EngineInTheLab, StartsOneWorkerPerAddressAfterTheBroadcastAndMulticastWorkers)
+{
+    Init(true);
+    EXPECT_EQ(Workers(), (WorkerList{{"", 67}, {"", 1900}, {"192.0.2.1", 1530}, {"198.51.100.1", 1550}}));
+    EXPECT_EQ(g_nextCommandPort, 1570);
+    EXPECT_FALSE(CanBind("0.0.0.0", 67));
+    EXPECT_FALSE(CanBind("0.0.0.0", 1900));
+    EXPECT_FALSE(CanBind("192.0.2.1", 1530));
+    EXPECT_FALSE(CanBind("198.51.100.1", 1550));
+    EXPECT_TRUE(CanBind("198.51.100.1", 1530)) << "a per-address worker binds its own address only";
+    EXPECT_TRUE(log.Contains("Get Current Local IP, IP = 192.0.2.1  "));
+    EXPECT_TRUE(log.Contains("Get Current Local IP, IP = 198.51.100.1  "));
+}
+
+TEST_F(EngineInTheLab, SecondStartWhileRunningChangesNothing)
+{
+    Init(true);
+    Init(true);
+    EXPECT_EQ(Workers().size(), 4u);
+    auto messages = log.Messages();
+    EXPECT_EQ(std::count(messages.begin(), messages.end(),
+                         "SendThread 67 : Init Search Device Work Thread Value, strIP : , nPort : 67  "),
+              1);
+}
+
+TEST_F(EngineInTheLab, PassSendsOnEveryWorkerInListOrder)
+{
+    Init(true);
+    Pass();
+    int broadcast = log.IndexOf("SendThread 67 : Send Broadcast Search Command  ");
+    int multicast = log.IndexOf("SendThread 1900 : Send Search Device Command  ");
+    int first = log.IndexOf("SendThread 1530 : Send Search Device Command  ");
+    int second = log.IndexOf("SendThread 1550 : Send Search Device Command  ");
+    EXPECT_GE(broadcast, 0);
+    EXPECT_LT(broadcast, multicast);
+    EXPECT_LT(multicast, first);
+    EXPECT_LT(first, second);
+    EXPECT_LT(log.IndexOf("SendMessage : pdhcp is NULL "), broadcast);
+}
+
+TEST_F(EngineInTheLab, NewAddressGetsTheNextPortAndAReturningOneNoSecondWorker)
+{
+    Init(true);
+    finder.AddAddress("192.0.2.9/24", "eth0");
+    Pass();
+    EXPECT_EQ(Workers().back(), (std::pair<std::string, int>{"192.0.2.9", 1570}));
+    int added = log.IndexOf("SendThread 1570 : Init Search Device Work Thread Value, strIP : 192.0.2.9, nPort : 1570  ");
+    EXPECT_GE(added, 0);
+    EXPECT_LT(added, log.IndexOf("SendThread 67 : Send Broadcast Search Command  ")) << "new workers come first";
+
+    finder.RemoveAddress("192.0.2.9/24", "eth0");
+    Pass();
+    finder.AddAddress("192.0.2.9/24", "eth0");
+    Pass();
+    EXPECT_EQ(Workers().size(), 5u);
+    EXPECT_EQ(g_nextCommandPort, 1590);
+}
+
+TEST_F(EngineInTheLab, WithoutPerAddressWorkersThereAreExactlyTwo)
+{
+    udp::socket squatter(io);
+    {
+        netlab::Host::Inside inside(finder);
+        squatter.open(udp::v4());
+        squatter.bind(udp::endpoint(udp::v4(), 1900));
+    }
+    Init(false);
+    finder.AddAddress("192.0.2.9/24", "eth0");
+    Pass();
+    EXPECT_EQ(Workers(), (WorkerList{{"", 67}, {"", 1901}})) << "the multicast worker may move on a taken port";
+    EXPECT_EQ(log.IndexOf("Get Current Local IP Info "), -1);
+}
+
+TEST_F(EngineInTheLab, DevicesOnBothLansReachTheCallbackWithTheReportingPort)
+{
+    LabSimulator first(nas1, {"--device", LabSimulator::Device("192.0.2.20", "lan1-nas")});
+    LabSimulator second(nas2, {"--device", LabSimulator::Device("198.51.100.20", "lan2-nas")});
+    ASSERT_TRUE(first.ready() && second.ready()) << first.Output() << second.Output();
+    Init(true);
+    Pass();
+    EXPECT_TRUE(reports.WaitFor("lan1-nas", DEVICE_TYPE_ANSWER, 67));
+    EXPECT_TRUE(reports.WaitFor("lan1-nas", DEVICE_TYPE_ANSWER, 1900));
+    EXPECT_TRUE(reports.WaitFor("lan1-nas", DEVICE_TYPE_ANSWER, 1530));
+    EXPECT_TRUE(reports.WaitFor("lan2-nas", DEVICE_TYPE_ANSWER, 1550)) << "only its own worker reaches the second LAN";
+}
+
+TEST_F(EngineInTheLab, CallersOwnSearchBlockIsSentUnchanged)
+{
+    udp::socket bystander(io);
+    {
+        netlab::Host::Inside inside(nas1);
+        bystander.open(udp::v4());
+        bystander.bind(udp::endpoint(udp::v4(), 68));
+    }
+    Init(true);
+    unsigned char block[DHCPPACKET_SIZE];
+    for (size_t index = 0; index < sizeof block; ++index) block[index] = static_cast<unsigned char>(index * 7 + 3);
+    Pass(block);
+
+    unsigned char received[300];
+    udp::endpoint sender;
+    ASSERT_EQ(ReceiveWithin(bystander, asio::buffer(received), sender), static_cast<long>(sizeof block));
+    EXPECT_EQ(std::memcmp(received, block, sizeof block), 0);
+    EXPECT_TRUE(log.Contains("SendMessage : pdhcp is not NULL "));
+}
+
+TEST_F(EngineInTheLab, StopReturnsPromptlyWithEverySocketClosed)
+{
+    LabSimulator devices(nas1, {"--device", LabSimulator::Device("192.0.2.20", "lan1-nas")});
+    ASSERT_TRUE(devices.ready());
+    Init(true);
+    Pass();
+    ASSERT_TRUE(reports.WaitFor("lan1-nas", DEVICE_TYPE_ANSWER, 1530));
+    {
+        netlab::Host::Inside inside(finder);
+        auto started = std::chrono::steady_clock::now();
+        UninitSearchDeviceLib();
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+    }
+    EXPECT_TRUE(CanBind("0.0.0.0", 67));
+    EXPECT_TRUE(CanBind("0.0.0.0", 1900));
+    EXPECT_TRUE(CanBind("192.0.2.1", 1530));
+    EXPECT_TRUE(CanBind("198.51.100.1", 1550));
+    EXPECT_EQ(Workers().size(), 4u) << "the list keeps its entries";
+
+    size_t reported = reports.Reports().size();
+    devices.Stop();  // its bye-bye finds nobody listening
+    Pass();
+    EXPECT_EQ(reports.Reports().size(), reported);
+
+    auto messages = log.Messages();
+    int exitBanner = log.IndexOf("------Exit Log System-------");
+    ASSERT_GE(exitBanner, 0);
+    EXPECT_GT(exitBanner, log.IndexOf("SendThread 1550 : Exit Search Device Tread , bExitSock : 1  "));
+    EXPECT_EQ(log.IndexOf("------Start Log System-------"), 0);
+}
+
+TEST(EngineNotStarted, SendMessageSendsNothingAndReturnsZero)
+{
+    TemporaryLog log;
+    EXPECT_EQ(SendMessage(nullptr), 0);
+    EXPECT_TRUE(g_searchThreads.empty());
+    for (const std::string& message : log.Messages()) EXPECT_EQ(message.find("SendThread"), std::string::npos);
+}
+
+}  // namespace

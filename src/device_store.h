@@ -1,0 +1,66 @@
+// The front end's side of the discovery engine: one locked list of the
+// devices the engine reported, at most one entry per address, admitting only
+// the listed vendors. The window and nasscout-cli both read devices only
+// through it; it has no Qt dependency.
+//
+// Threads: DeviceStoreCallback, AddDevice and RemoveDevice run on engine
+// receive threads, always inside the engine's report lock; the other
+// operations run on the application's thread.
+// Lock order: the engine's report lock, then DeviceStore::mutex, never the
+// other way. No operation calls the engine or the application callback while
+// holding DeviceStore::mutex.
+#pragma once
+
+#include <searchdevice/SearchDeviceLib.h>
+
+#include <pthread.h>
+
+#include <vector>
+
+struct DeviceStore {
+    // Guarded by mutex. In order of first appearance, one entry per ip.
+    std::vector<deviceinfo> devices;
+    pthread_mutex_t mutex;
+    // Written before the engine starts; read-only while it runs.
+    FindDeviceCallback applicationCallback = nullptr;
+};
+
+// The one store, created on first use (thread-safe) and destroyed at exit.
+DeviceStore* GetDeviceStore();
+
+// Remembers the application callback (may be null) and starts the engine with
+// DeviceStoreCallback. The result of InitSearchDeviceLib.
+int StartDeviceSearch(DeviceStore* store, FindDeviceCallback applicationCallback, bool bLog, void* logDir,
+                      bool bMultiCommand);
+
+// One search pass (SendMessage with pdhcp unchanged).
+int SearchDevices(DeviceStore* store, void* pdhcp);
+
+// Stops the engine (UninitSearchDeviceLib).
+void StopDeviceSearch();
+
+// The engine's callback: adds (types 1 and 2) or removes (type 4) the device,
+// then forwards the engine's record to the application callback, if any.
+void* DeviceStoreCallback(void* pDevice, int nSearchPort);
+
+// Upper-cases the vendor, prints "\nNewDeviceInfo.factory = %s\n", and keeps
+// the record if its vendor is listed: refreshed when identical, replaced in
+// place when its ip is known, appended otherwise.
+void AddDevice(DeviceStore* store, deviceinfo* device);
+
+// Removes the first entry with the record's id.
+void RemoveDevice(DeviceStore* store, const deviceinfo* device);
+
+// Replaces `destination` with a copy of the list.
+void CopyDeviceList(DeviceStore* store, std::vector<deviceinfo>& destination);
+
+void ClearDeviceList(DeviceStore* store);
+
+// Takes 10 from every lifetime and removes entries that would drop below 46.
+void AgeDeviceList(DeviceStore* store);
+
+// Forever: a search pass, 10 seconds, an ageing pass.
+[[noreturn]] void SearchAndAgeLoop();
+
+// 'a' to 'z' to capitals in place; every other byte stays.
+void ToUpperAscii(char* text);

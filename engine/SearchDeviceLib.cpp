@@ -7,6 +7,10 @@
 
 int InitSearchDeviceLib(FindDeviceCallback callback, bool bLog, void* logDir, bool bMultiCommand)
 {
+    // A second start changes nothing, the log included: the workers are writing to it.
+    if (SearchIsRunning()) return 0;
+    // The stopped workers' threads may still write their last lines.
+    ReleaseStoppedWorkers();
     OpenSearchLog(bLog, static_cast<const char*>(logDir));
     return InitSearchManager(callback, bMultiCommand);
 }

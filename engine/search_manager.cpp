@@ -24,18 +24,6 @@ namespace {
 // Whether workers are running: between a start and a stop.
 bool g_bSearching = false;
 
-// A stopped engine that is started again begins with a fresh list. The old
-// workers are freed once their receive threads have ended; one that does not
-// end in time is left allocated rather than freed under its thread.
-void ForgetStoppedWorkers()
-{
-    for (IPANDSEARCHTHREAD& entry : g_searchThreads) {
-        if (entry.pSearchThread->WaitUntilReceiveEnded(std::chrono::seconds(5))) delete entry.pSearchThread;
-    }
-    g_searchThreads.clear();
-    g_nextCommandPort = wire::kFirstCommandPort;
-}
-
 void AppendWorker(const std::string& ip, CSearchDeviceThread* worker)
 {
     IPANDSEARCHTHREAD entry;
@@ -45,10 +33,22 @@ void AppendWorker(const std::string& ip, CSearchDeviceThread* worker)
 
 }  // namespace
 
+bool SearchIsRunning() { return g_bSearching; }
+
+void ReleaseStoppedWorkers()
+{
+    if (g_bSearching) return;
+    for (IPANDSEARCHTHREAD& entry : g_searchThreads) {
+        if (entry.pSearchThread->WaitUntilReceiveEnded(std::chrono::seconds(5))) delete entry.pSearchThread;
+    }
+    g_searchThreads.clear();
+    g_nextCommandPort = wire::kFirstCommandPort;
+}
+
 int InitSearchManager(FindDeviceCallback callback, bool bMultiCommand)
 {
     if (g_bSearching) return 0;  // a second set of workers would fight the first for its ports
-    ForgetStoppedWorkers();
+    ReleaseStoppedWorkers();
     SetFindDeviceCallback(callback);
     g_bMultiCommand = bMultiCommand;
     g_bSearching = true;

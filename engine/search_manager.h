@@ -33,6 +33,14 @@ extern std::vector<IPANDSEARCHTHREAD> g_searchThreads;
 // The port of the next per-address worker: 1530, then 20 more for each.
 extern int g_nextCommandPort;
 
+// Whether the engine runs: started and not stopped since.
+bool SearchIsRunning();
+
+// Frees the workers of a stopped engine once their receive threads have
+// ended, so that it can be started again with a fresh list. A worker whose
+// thread does not end in time is left allocated rather than freed under it.
+void ReleaseStoppedWorkers();
+
 // Stores the callback and creates the workers. 0 always; a second start while
 // the engine runs changes nothing.
 int InitSearchManager(FindDeviceCallback callback, bool bMultiCommand);

@@ -222,11 +222,11 @@ TEST_F(EngineInTheLab, StopReturnsPromptlyWithEverySocketClosed)
     EXPECT_EQ(log.IndexOf("------Start Log System-------"), 0);
 }
 
-TEST(EngineNotStarted, SendMessageSendsNothingAndReturnsZero)
+// Before the first start, or after a stop when the tests share one process.
+TEST(EngineNotRunning, SendMessageSendsNothingAndReturnsZero)
 {
     TemporaryLog log;
     EXPECT_EQ(SendMessage(nullptr), 0);
-    EXPECT_TRUE(g_searchThreads.empty());
     for (const std::string& message : log.Messages()) EXPECT_EQ(message.find("SendThread"), std::string::npos);
 }
 

@@ -24,6 +24,13 @@ namespace {
 // Whether workers are running: between a start and a stop.
 bool g_bSearching = false;
 
+// At exit, a stopped engine's workers are freed (a running engine's are left
+// to the process's end: their threads may still use them). Declared after
+// g_searchThreads, so it runs before the list is destroyed.
+struct ReleaseWorkersAtExit {
+    ~ReleaseWorkersAtExit() { ReleaseStoppedWorkers(); }
+} g_releaseWorkersAtExit;
+
 void AppendWorker(const std::string& ip, CSearchDeviceThread* worker)
 {
     IPANDSEARCHTHREAD entry;

@@ -149,7 +149,7 @@ protected:
     std::vector<std::string> TwoDevices()
     {
         nas_.AddAddress(std::string(kVaultAddress) + "/24");
-        return {"--device", simtest::DeviceSpec(kNasAddress), "--devices", scratch_.Write("vault.json", kVaultJson)};
+        return {"--device", simtest::DeviceText(kNasAddress), "--devices", scratch_.Write("vault.json", kVaultJson)};
     }
 
     netlab::Lab lab_;

@@ -21,7 +21,7 @@
 
 namespace {
 
-using simtest::DeviceSpec;
+using simtest::DeviceText;
 using namespace std::chrono_literals;
 
 struct Outcome {
@@ -70,11 +70,11 @@ Outcome RunSim(const std::vector<std::string>& arguments, std::chrono::milliseco
 }
 
 // The device text with one key's value replaced.
-std::string WithValue(const std::string& spec, const std::string& key, const std::string& value)
+std::string WithValue(const std::string& text, const std::string& key, const std::string& value)
 {
-    const std::size_t start = spec.find(key + "=") + key.size() + 1;
-    const std::size_t end = std::min(spec.find(',', start), spec.size());
-    return spec.substr(0, start) + value + spec.substr(end);
+    const std::size_t start = text.find(key + "=") + key.size() + 1;
+    const std::size_t end = std::min(text.find(',', start), text.size());
+    return text.substr(0, start) + value + text.substr(end);
 }
 
 TEST(SimOptions, HelpDocumentsEveryOptionAndExitsZero)
@@ -95,7 +95,7 @@ struct BadCommandLine {
 
 TEST(SimOptions, BadCommandLinesExitTwoWithAMessageNamingTheProblem)
 {
-    const std::string good = DeviceSpec("192.0.2.10");
+    const std::string good = DeviceText("192.0.2.10");
     const BadCommandLine cases[] = {
         {{"--bogus"}, "--bogus"},
         {{"--count", "abc"}, "--count"},
@@ -161,7 +161,7 @@ TEST_P(SimStartup, ATakenPortExitsOneNamingThePort)
     asio::io_context io;
     asio::ip::udp::socket holder(io, asio::ip::udp::endpoint(asio::ip::udp::v4(), GetParam()));
 
-    Outcome run = RunSim({"--device", DeviceSpec("127.0.0.1")});
+    Outcome run = RunSim({"--device", DeviceText("127.0.0.1")});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out.find("ready"), std::string::npos);
     EXPECT_NE(run.err.find("port " + std::to_string(GetParam())), std::string::npos) << run.err;
@@ -171,7 +171,7 @@ INSTANTIATE_TEST_SUITE_P(BroadcastAndSearchPorts, SimStartup, testing::Values(68
 
 TEST(SimStartupAddress, AnAddressNotOnThisMachineExitsOneNamingIt)
 {
-    Outcome run = RunSim({"--device", DeviceSpec("192.0.2.99")});
+    Outcome run = RunSim({"--device", DeviceText("192.0.2.99")});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("192.0.2.99"), std::string::npos) << run.err;
 }

@@ -13,7 +13,7 @@ namespace simtest {
 constexpr char kSimPath[] = NASSCOUT_SIM_PATH;
 
 // --device text of the device most tests play; its address is the caller's.
-inline std::string DeviceSpec(const std::string& ip)
+inline std::string DeviceText(const std::string& ip)
 {
     return "ip=" + ip + ",id=4f2a-77,host=nas1,vendor=ZORVA,product=NS200,detail=A1,version=2.1.0";
 }

@@ -85,15 +85,15 @@ bool CheckDevice(const SimDevice& device, std::string& error)
     return true;
 }
 
-bool ParseDeviceSpec(const std::string& spec, SimDevice& device, std::string& error)
+bool ParseDeviceText(const std::string& text, SimDevice& device, std::string& error)
 {
-    const std::string where = "--device " + Quoted(spec) + ": ";
+    const std::string where = "--device " + Quoted(text) + ": ";
     std::set<std::string> seen;
     std::size_t start = 0;
-    while (start <= spec.size()) {
-        std::size_t end = spec.find(',', start);
-        if (end == std::string::npos) end = spec.size();
-        const std::string pair = spec.substr(start, end - start);
+    while (start <= text.size()) {
+        std::size_t end = text.find(',', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string pair = text.substr(start, end - start);
         const std::size_t equals = pair.find('=');
         if (equals == std::string::npos) {
             error = where + Quoted(pair) + " is not key=value";

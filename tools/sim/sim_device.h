@@ -37,7 +37,7 @@ inline const std::array<DeviceField, 7> kDeviceFields = {{
 
 // Reads "ip=...,id=...,host=...,vendor=...,product=...,detail=...,version=...";
 // every key exactly once.
-bool ParseDeviceSpec(const std::string& spec, SimDevice& device, std::string& error);
+bool ParseDeviceText(const std::string& text, SimDevice& device, std::string& error);
 
 // Appends the devices of a JSON file: {"devices": [{"ip": ..., ...}, ...]}.
 bool LoadDeviceFile(const std::string& path, std::vector<SimDevice>& devices, std::string& error);

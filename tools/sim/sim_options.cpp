@@ -23,7 +23,7 @@ const char kUsage[] =
 const char kDetails[] =
     "\n"
     "Give at least one device; --device, --devices and --count add up.\n"
-    "A --device SPEC is comma-separated key=value pairs with every key once:\n"
+    "A --device TEXT is comma-separated key=value pairs with every key once:\n"
     "  ip=198.51.100.20,id=4f2a-77,host=nas1,vendor=ZORVA,product=NS200,detail=A1,version=2.1.0\n"
     "A --devices FILE holds the same keys as JSON strings:\n"
     "  {\"devices\": [{\"ip\": \"198.51.100.20\", \"id\": \"4f2a-77\", \"host\": \"nas1\",\n"
@@ -42,7 +42,7 @@ const char kDetails[] =
 
 OptionsResult ParseOptions(int argc, const char* const* argv, SimOptions& options, std::string& message)
 {
-    std::vector<std::string> specs;
+    std::vector<std::string> texts;
     std::string file;
     int count = 0;
     std::string firstAddress;
@@ -51,8 +51,8 @@ OptionsResult ParseOptions(int argc, const char* const* argv, SimOptions& option
     // clang-format off
     described.add_options()
         ("help,h", "show this help and exit")
-        ("device,d", po::value(&specs)->value_name("SPEC"),
-         "add a device described by SPEC (see below); repeatable")
+        ("device,d", po::value(&texts)->value_name("TEXT"),
+         "add a device described by TEXT (see below); repeatable")
         ("devices,f", po::value(&file)->value_name("FILE"), "add the devices listed in the JSON file FILE")
         ("count,n", po::value(&count)->value_name("N"),
          "add N generated devices on consecutive addresses (needs --first-address)")
@@ -83,9 +83,9 @@ OptionsResult ParseOptions(int argc, const char* const* argv, SimOptions& option
                   std::to_string(kLongestDelayMs);
         return OptionsResult::Error;
     }
-    for (const std::string& spec : specs) {
+    for (const std::string& text : texts) {
         SimDevice device;
-        if (!ParseDeviceSpec(spec, device, message)) return OptionsResult::Error;
+        if (!ParseDeviceText(text, device, message)) return OptionsResult::Error;
         options.devices.push_back(device);
     }
     if (values.count("devices") && !LoadDeviceFile(file, options.devices, message)) return OptionsResult::Error;

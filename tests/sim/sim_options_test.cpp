@@ -64,8 +64,8 @@ Outcome RunSim(const std::vector<std::string>& arguments, std::chrono::milliseco
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     if (inTime && WIFEXITED(status)) outcome.status = WEXITSTATUS(status);
-    outcome.out = simtest::ReadFile(outFile);
-    outcome.err = simtest::ReadFile(errFile);
+    outcome.out = ReadWholeFile(outFile);
+    outcome.err = ReadWholeFile(errFile);
     return outcome;
 }
 

@@ -30,6 +30,16 @@ public:
     const std::string& path() const { return path_; }
     std::string slashed() const { return path_ + "/"; }
 
+    // The path of `name` in the directory.
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+    // Writes `content` to `name` in the directory; its path.
+    std::string Write(const std::string& name, const std::string& content) const
+    {
+        std::ofstream(File(name), std::ios::binary) << content;
+        return File(name);
+    }
+
     std::vector<std::filesystem::path> Files() const
     {
         std::vector<std::filesystem::path> files;

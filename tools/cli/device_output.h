@@ -1,0 +1,36 @@
+// How nasscout-cli writes devices: the table, JSON objects and the event
+// lines of --watch. Every text of a record came from the network, so the
+// terminal formats pass it through TerminalText and JSON replaces what is
+// not UTF-8.
+#pragma once
+
+#include "device_fields.h"
+#include "device_tracker.h"
+
+#include <searchdevice/deviceinfo.h>
+
+#include <nlohmann/json.hpp>
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// `text` made safe for a terminal: control characters (C0, DEL, C1) and bytes
+// that are not well-formed UTF-8 become '?'.
+std::string TerminalText(const std::string& text);
+
+// Header and one row per device, columns aligned, each line ending in '\n'.
+std::string FormatTable(const std::vector<deviceinfo>& devices);
+
+// Every field of the record, in the record's order.
+nlohmann::ordered_json DeviceJson(const deviceinfo& device);
+
+// One line of JSON ending in '\n'; bytes that are not UTF-8 become U+FFFD.
+std::string JsonLine(const nlohmann::ordered_json& value);
+
+// One --watch event, as text or as a JSON line, stamped with `when`.
+std::string FormatChange(const DeviceChange& change, std::time_t when, bool json);
+
+}  // namespace cli

@@ -1,0 +1,72 @@
+// nasscout-cli: the NAS search without a window, for scripts, servers and
+// terminals.
+#include "cli_options.h"
+#include "search_runs.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Standard output is for results only, but the engine echoes its log lines
+// there and the device store prints a line for every report. They get
+// standard error (or nothing, with --quiet) and the results keep a private
+// descriptor on the real standard output. Must run before anything is
+// written to stdout.
+std::FILE* TakeStandardOutput(bool quiet, std::string& error)
+{
+    const int resultsFd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    if (resultsFd < 0) {
+        error = std::string("cannot use standard output: ") + std::strerror(errno);
+        return nullptr;
+    }
+    const int diagnostics = quiet ? open("/dev/null", O_WRONLY | O_CLOEXEC) : STDERR_FILENO;
+    if (diagnostics < 0 || dup2(diagnostics, STDOUT_FILENO) < 0) {
+        error = std::string("cannot move the diagnostic lines off standard output: ") + std::strerror(errno);
+        close(resultsFd);
+        return nullptr;
+    }
+    if (quiet) close(diagnostics);
+    // Diagnostic lines should interleave with the progress line as they happen.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    std::FILE* results = fdopen(resultsFd, "w");
+    if (results == nullptr) error = std::string("cannot use standard output: ") + std::strerror(errno);
+    return results;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    cli::CliOptions options;
+    std::string message;
+    switch (cli::ParseOptions(argc, argv, options, message)) {
+    case cli::OptionsResult::Help:
+    case cli::OptionsResult::Version:
+        std::fputs(message.c_str(), stdout);
+        return 0;
+    case cli::OptionsResult::Error:
+        std::fprintf(stderr, "nasscout-cli: %s\nTry 'nasscout-cli --help'.\n", message.c_str());
+        return 2;
+    case cli::OptionsResult::Run:
+        break;
+    }
+
+    std::FILE* results = TakeStandardOutput(options.quiet, message);
+    if (results == nullptr) {
+        std::fprintf(stderr, "nasscout-cli: %s\n", message.c_str());
+        return 1;
+    }
+    int status = options.watch ? cli::RunWatch(options, results) : cli::RunSearch(options, results);
+    const bool written = std::fflush(results) == 0 && !std::ferror(results);
+    if (std::fclose(results) != 0 || !written) {
+        std::fprintf(stderr, "nasscout-cli: cannot write the results to standard output: %s\n", std::strerror(errno));
+        status = 1;
+    }
+    return status;
+}

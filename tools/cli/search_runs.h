@@ -1,0 +1,22 @@
+// The two ways nasscout-cli searches. Both reach the engine only through the
+// device store, start it once and stop it before they return, and write their
+// results to `results` only. Each returns the program's exit status.
+#pragma once
+
+#include "cli_options.h"
+
+#include <cstdio>
+
+namespace cli {
+
+// One search pass, the search window, then the store's devices as a table or
+// JSON lines.
+int RunSearch(const CliOptions& options, std::FILE* results);
+
+// A search pass every interval, ageing the list before each, and a line for
+// every device that appears, changes or leaves, until SIGINT or SIGTERM.
+// Call it while the process has one thread: it blocks both signals for every
+// thread started after it and takes them on a thread of its own.
+int RunWatch(const CliOptions& options, std::FILE* results);
+
+}  // namespace cli

@@ -1,0 +1,31 @@
+# Shortcuts for a fresh clone. `make demo` is the one to try first: it
+# installs and builds what is missing, then runs the search against simulated
+# NAS devices on a private network of namespaces (root needed).
+BUILD_DIR ?= build
+
+.PHONY: all deps configure build tools demo test
+
+all: build
+
+deps:
+	scripts/install-deps.sh
+
+# Configures once; later builds reuse the build directory as it is.
+configure: deps
+	@test -f $(BUILD_DIR)/build.ninja || cmake -S . -B $(BUILD_DIR) -G Ninja
+
+build: configure
+	cmake --build $(BUILD_DIR)
+
+# nasscout-cli and nasscout-sim only: all the demo needs.
+tools: configure
+	cmake --build $(BUILD_DIR) --target nasscout-cli nasscout-sim
+
+# The root check comes first, so nobody waits for a build that cannot be shown.
+demo:
+	@scripts/demo.sh --check
+	@$(MAKE) --no-print-directory tools
+	scripts/demo.sh $(BUILD_DIR)
+
+test:
+	NASSCOUT_BUILD_DIR=$(BUILD_DIR) scripts/test.sh

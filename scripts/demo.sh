@@ -162,19 +162,18 @@ done
 say "As expected: attic's vendor is not accepted, and courier was removed when it left."
 
 say ""
-say "== nasscout-cli --watch --json (a pass every 3 s): courier comes back, then leaves"
-ip netns exec "$finder" "$cli" --watch --json --interval 3 --quiet >"$work/watch.txt" &
+say "== nasscout-cli --watch (a pass every 3 s): courier comes back, then leaves"
+ip netns exec "$finder" "$cli" --watch --interval 3 --quiet >"$work/watch.txt" &
 watch_pid=$!
 pids+=("$watch_pid")
 tail -n +1 -f --pid="$watch_pid" "$work/watch.txt" &
 tail_pid=$!
 pids+=("$tail_pid")
-wait_for_line "$work/watch.txt" '"event":"appeared".*"id":"tv-3003"' 15 || fail "the watch did not see the devices"
+wait_for_line "$work/watch.txt" "appeared ip=198.51.100.12 " 15 || fail "the watch did not see the devices"
 start_sim "$leaver" "$courier"
-wait_for_line "$work/watch.txt" '"event":"appeared".*"id":"bm-5005"' 15 || fail "the watch did not see courier come"
+wait_for_line "$work/watch.txt" "appeared ip=198.51.100.20 " 15 || fail "the watch did not see courier come"
 stop "$sim_pid"
-wait_for_line "$work/watch.txt" '"event":"left".*"id":"bm-5005".*"reason":"bye-bye"' 15 ||
-  fail "the watch did not see courier leave"
+wait_for_line "$work/watch.txt" "left .*ip=198.51.100.20 .*(bye-bye)" 15 || fail "the watch did not see courier leave"
 kill -TERM "$watch_pid"
 wait "$watch_pid" || fail "nasscout-cli --watch ended with status $? after SIGTERM"
 forget "$watch_pid"

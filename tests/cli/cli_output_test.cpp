@@ -84,34 +84,34 @@ TEST(DeviceJson, CarriesEveryFieldAndSurvivesBytesThatAreNotUtf8)
 TEST(DeviceTracker, BroadcastAndMulticastReportsOfOneDeviceAreNoChange)
 {
     cli::DeviceTracker tracker;
-    auto first = tracker.Update({Answer("198.51.100.10", "id-1")}, {});
+    auto first = tracker.Update({Answer("198.51.100.10", "id-1")}, {}, false);
     ASSERT_EQ(first.size(), 1u);
     EXPECT_EQ(first[0].kind, DeviceChange::Kind::Appeared);
 
     // The store holds whichever came last; the two alternate every pass.
-    EXPECT_TRUE(tracker.Update({BroadcastReply("198.51.100.10", "id-1")}, {}).empty());
+    EXPECT_TRUE(tracker.Update({BroadcastReply("198.51.100.10", "id-1")}, {}, false).empty());
     deviceinfo alive = Answer("198.51.100.10", "id-1");
     alive.type = DEVICE_TYPE_ALIVE;
     alive.lifetime = 50;
-    EXPECT_TRUE(tracker.Update({alive}, {}).empty()) << "report kind and lifetime are no change";
+    EXPECT_TRUE(tracker.Update({alive}, {}, false).empty()) << "report kind and lifetime are no change";
 }
 
 TEST(DeviceTracker, ReportsWhatChangesAtAnAddress)
 {
     cli::DeviceTracker tracker;
-    tracker.Update({BroadcastReply("198.51.100.10", "id-1")}, {});
+    tracker.Update({BroadcastReply("198.51.100.10", "id-1")}, {}, false);
 
-    auto learnt = tracker.Update({Answer("198.51.100.10", "id-1")}, {});
+    auto learnt = tracker.Update({Answer("198.51.100.10", "id-1")}, {}, false);
     ASSERT_EQ(learnt.size(), 1u) << "the firmware version learnt from a later answer";
     EXPECT_EQ(learnt[0].kind, DeviceChange::Kind::Changed);
     EXPECT_STREQ(learnt[0].device.version, "2.1.0");
 
-    auto renamed = tracker.Update({Answer("198.51.100.10", "id-1", "nas2")}, {});
+    auto renamed = tracker.Update({Answer("198.51.100.10", "id-1", "nas2")}, {}, false);
     ASSERT_EQ(renamed.size(), 1u);
     EXPECT_STREQ(renamed[0].device.host, "nas2");
 
     // Another device took the address: nothing of the old one stays.
-    auto replaced = tracker.Update({BroadcastReply("198.51.100.10", "id-9")}, {});
+    auto replaced = tracker.Update({BroadcastReply("198.51.100.10", "id-9")}, {}, false);
     ASSERT_EQ(replaced.size(), 1u);
     EXPECT_EQ(replaced[0].kind, DeviceChange::Kind::Changed);
     EXPECT_STREQ(replaced[0].device.id, "id-9");
@@ -121,16 +121,31 @@ TEST(DeviceTracker, ReportsWhatChangesAtAnAddress)
 TEST(DeviceTracker, DepartedDevicesSayWhetherTheySaidByeBye)
 {
     cli::DeviceTracker tracker;
-    tracker.Update({Answer("198.51.100.10", "id-1"), Answer("198.51.100.11", "id-2")}, {});
+    std::vector<deviceinfo> both = {Answer("198.51.100.10", "id-1"), Answer("198.51.100.11", "id-2")};
+    for (deviceinfo& device : both) device.lifetime = 50;  // aged once since the last answer
+    tracker.Update(both, {}, false);
 
-    auto left = tracker.Update({}, {"id-2", "id-unknown"});
+    auto left = tracker.Update({}, {"id-2", "id-unknown"}, true);
     ASSERT_EQ(left.size(), 2u);
     EXPECT_EQ(left[0].kind, DeviceChange::Kind::Left);
     EXPECT_STREQ(left[0].device.id, "id-1");
-    EXPECT_FALSE(left[0].byebye);
+    EXPECT_FALSE(left[0].byebye) << "aged out";
     EXPECT_STREQ(left[1].device.id, "id-2");
     EXPECT_TRUE(left[1].byebye);
-    EXPECT_TRUE(tracker.Update({}, {}).empty());
+    EXPECT_TRUE(tracker.Update({}, {}, true).empty());
+
+    // The store drops a device a moment before its bye-bye reaches the
+    // printer: a look in between must still call it a bye-bye, whether no
+    // ageing pass ran or the device was fresh enough to survive one.
+    tracker.Update(both, {}, false);
+    left = tracker.Update({both[1]}, {}, false);
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_TRUE(left[0].byebye);
+    deviceinfo fresh = Answer("198.51.100.12", "id-3");
+    tracker.Update({both[1], fresh}, {}, false);
+    left = tracker.Update({both[1]}, {}, true);
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_TRUE(left[0].byebye);
 }
 
 }  // namespace

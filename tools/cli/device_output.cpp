@@ -91,7 +91,7 @@ std::string TerminalText(const std::string& text)
         const std::size_t length = SequenceLength(text, at);
         if (length == 0 || IsControl(text, at, length)) {
             safe += '?';
-            at += 1;
+            at += std::max<std::size_t>(length, 1);
             continue;
         }
         safe.append(text, at, length);

@@ -29,7 +29,7 @@ deviceinfo Merged(const deviceinfo& known, const deviceinfo& report)
 }  // namespace
 
 std::vector<DeviceChange> DeviceTracker::Update(const std::vector<deviceinfo>& current,
-                                                const std::set<std::string>& byebyeIds)
+                                                const std::set<std::string>& byebyeIds, bool aged)
 {
     auto atAddress = [](const std::vector<deviceinfo>& list, const deviceinfo& device) {
         return std::find_if(list.begin(), list.end(),
@@ -52,7 +52,11 @@ std::vector<DeviceChange> DeviceTracker::Update(const std::vector<deviceinfo>& c
     }
     for (const deviceinfo& gone : known_) {
         if (atAddress(current, gone) != current.end()) continue;
-        changes.push_back({DeviceChange::Kind::Left, gone, byebyeIds.count(FieldText(gone.id)) > 0});
+        // The id reaches `byebyeIds` a moment after the store dropped the
+        // device, so the set alone can miss a bye-bye.
+        const bool agedOut = aged && gone.lifetime < DEVICEINFO_DEFAULT_LIFETIME &&
+                             byebyeIds.count(FieldText(gone.id)) == 0;
+        changes.push_back({DeviceChange::Kind::Left, gone, !agedOut});
     }
     known_ = std::move(next);
     return changes;

@@ -27,9 +27,12 @@ class DeviceTracker {
 public:
     // Takes the store's list `current` as the new state and returns what
     // changed since the last call: appearances and changes in list order,
-    // then departures. A departed device whose id is in `byebyeIds` left
-    // with a bye-bye.
-    std::vector<DeviceChange> Update(const std::vector<deviceinfo>& current, const std::set<std::string>& byebyeIds);
+    // then departures. A departed device aged out only when an ageing pass
+    // ran since the last call (`aged`), it was last seen already aged once
+    // (a fresh entry survives a pass) and its id is not in `byebyeIds`;
+    // otherwise it left with a bye-bye, the store's only other way out.
+    std::vector<DeviceChange> Update(const std::vector<deviceinfo>& current, const std::set<std::string>& byebyeIds,
+                                     bool aged);
 
 private:
     std::vector<deviceinfo> known_;  // merged records, in the store's order

@@ -55,16 +55,18 @@ struct WatchState {
     // Guarded by mutex.
     bool stop = false;
     bool changed = false;             // the store's list may have changed
+    bool aged = false;                // an ageing pass ran since the printer last looked
     std::set<std::string> byebyeIds;  // ids that said bye-bye since the printer last looked
 };
 
 WatchState g_watch;
 
-void WakePrinter()
+void WakePrinter(bool aged)
 {
     {
         std::lock_guard<std::mutex> lock(g_watch.mutex);
         g_watch.changed = true;
+        g_watch.aged = g_watch.aged || aged;
     }
     g_watch.wake.notify_one();
 }
@@ -77,7 +79,7 @@ void* WatchCallback(void* pDevice, int /*nSearchPort*/)
         std::lock_guard<std::mutex> lock(g_watch.mutex);
         g_watch.byebyeIds.insert(FieldText(device->id));
     }
-    WakePrinter();
+    WakePrinter(false);
     return nullptr;
 }
 
@@ -141,7 +143,8 @@ int RunWatch(const CliOptions& options, std::FILE* results)
     StartEngine(store, WatchCallback, options);
     // Ageing changes the list without a report; it wakes the printer too.
     std::thread searcher([&searchStop, &options] {
-        SearchAndAgeUntilStopped(searchStop, WakePrinter, std::chrono::seconds(options.intervalSeconds));
+        SearchAndAgeUntilStopped(
+            searchStop, [] { WakePrinter(true); }, std::chrono::seconds(options.intervalSeconds));
     });
     if (isatty(STDERR_FILENO) == 1) std::fputs("Watching for devices; Ctrl-C stops.\n", stderr);
 
@@ -152,17 +155,19 @@ int RunWatch(const CliOptions& options, std::FILE* results)
     bool writable = true;
     while (writable) {
         std::set<std::string> byebyeIds;
+        bool aged = false;
         {
             std::unique_lock<std::mutex> lock(g_watch.mutex);
             g_watch.wake.wait(lock, [] { return g_watch.stop || g_watch.changed; });
             if (g_watch.stop) break;
             g_watch.changed = false;
+            std::swap(aged, g_watch.aged);
             byebyeIds.swap(g_watch.byebyeIds);
         }
         CopyDeviceList(store, devices);
         std::string lines;
         const std::time_t now = std::time(nullptr);
-        for (const DeviceChange& change : tracker.Update(devices, byebyeIds)) {
+        for (const DeviceChange& change : tracker.Update(devices, byebyeIds, aged)) {
             lines += FormatChange(change, now, options.json);
         }
         writable = lines.empty() || Emit(results, lines);

@@ -1,0 +1,181 @@
+// The store under its real concurrency: reporter threads call the store's
+// callback as engine receive threads do, each inside a stand-in for the
+// engine's report lock, while another thread copies, clears and ages.
+#include "store_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace {
+
+constexpr int kReporters = 4;
+constexpr int kReportsEach = 1500;
+constexpr int kAddresses = 8;
+
+// Report `sequence` of reporter `reporter`. Every text but ip and id carries
+// the pair, so a record put together from two reports is recognised.
+deviceinfo Sent(int reporter, int sequence)
+{
+    static const char* const vendors[] = {"zorva", "BELMIR4", "Quenda", "taviro", "NESTRAL", "acme"};
+    static const int32_t types[] = {1, 1, 2, 1, 4, 1, 2, 0, 1, 3};
+    int address = (reporter * 5 + sequence * 3) % kAddresses;
+    std::string tag = "r" + std::to_string(reporter) + "-s" + std::to_string(sequence);
+    deviceinfo device = Device(("10.1.0." + std::to_string(address)).c_str(), ("dev-" + std::to_string(address)).c_str(),
+                               vendors[sequence % 6], types[sequence % 10], ("host-" + tag).c_str());
+    std::snprintf(device.product, sizeof device.product, "P-%s", tag.c_str());
+    std::snprintf(device.detail, sizeof device.detail, "D-%s", tag.c_str());
+    std::snprintf(device.version, sizeof device.version, "V-%s", tag.c_str());
+    return device;
+}
+
+bool Added(const deviceinfo& sent)
+{
+    deviceinfo upper = sent;
+    ToUpperAscii(upper.factory);
+    return (sent.type == DEVICE_TYPE_ANSWER || sent.type == DEVICE_TYPE_ALIVE) && std::string(upper.factory) != "ACME";
+}
+
+// Empty when `entry` is, but for upper case and ageing, a record some reporter sent and the store keeps.
+std::string Problem(const deviceinfo& entry)
+{
+    int reporter = -1;
+    int sequence = -1;
+    if (std::sscanf(entry.host, "host-r%d-s%d", &reporter, &sequence) != 2) return "unknown host " + std::string(entry.host);
+    deviceinfo sent = Sent(reporter, sequence);
+    if (!Added(sent)) return "a report that adds nothing was listed: " + std::string(entry.host);
+    ToUpperAscii(sent.factory);
+    if (!entry.compare(sent)) return "torn record " + std::string(entry.host) + " " + entry.product + " " + entry.ip;
+    if (entry.lifetime != 60 && entry.lifetime != 50) return "lifetime " + std::to_string(entry.lifetime);
+    return "";
+}
+
+std::string ListProblem(const std::vector<deviceinfo>& devices)
+{
+    std::set<std::string> addresses;
+    for (const deviceinfo& entry : devices) {
+        if (!addresses.insert(entry.ip).second) return "two entries for " + std::string(entry.ip);
+        std::string problem = Problem(entry);
+        if (!problem.empty()) return problem;
+    }
+    return "";
+}
+
+// The window's side: it takes its own lock around copying, as a window
+// guarding its table would. The application callback takes the same lock, so
+// a store that called out while holding its mutex shows as a lock-order
+// inversion (and under ThreadSanitizer is reported as one).
+std::mutex g_applicationMutex;
+std::vector<deviceinfo> g_forwardedInOrder;
+
+void* RecordInOrder(void* pDevice, int)
+{
+    std::lock_guard<std::mutex> lock(g_applicationMutex);
+    g_forwardedInOrder.push_back(*static_cast<deviceinfo*>(pDevice));
+    return nullptr;
+}
+
+class StoreUnderReporters : public EmptyStore {
+protected:
+    void SetUp() override
+    {
+        EmptyStore::SetUp();
+        g_forwardedInOrder.clear();
+        store->applicationCallback = RecordInOrder;
+    }
+
+    // Runs the reporters, released together, while `meanwhile` runs on this
+    // thread with the number of reporters still sending.
+    void Run(const std::function<void(const std::atomic<int>& sending)>& meanwhile)
+    {
+        std::mutex engineReportLock;  // stands in for the engine's dispatch mutex
+        std::mutex gateMutex;
+        std::condition_variable gate;
+        bool open = false;
+        std::atomic<int> sending{kReporters};
+        std::vector<std::thread> reporters;
+        for (int reporter = 0; reporter < kReporters; ++reporter) {
+            reporters.emplace_back([&, reporter] {
+                {
+                    std::unique_lock<std::mutex> lock(gateMutex);
+                    gate.wait(lock, [&] { return open; });
+                }
+                for (int sequence = 0; sequence < kReportsEach; ++sequence) {
+                    deviceinfo device = Sent(reporter, sequence);
+                    std::lock_guard<std::mutex> lock(engineReportLock);
+                    DeviceStoreCallback(&device, 1530 + 20 * reporter);
+                }
+                --sending;
+            });
+        }
+        {
+            std::lock_guard<std::mutex> lock(gateMutex);
+            open = true;
+        }
+        gate.notify_all();
+        meanwhile(sending);
+        for (std::thread& thread : reporters) thread.join();
+    }
+};
+
+TEST_F(StoreUnderReporters, CopiesSeeOneWholeSentRecordPerAddressAndTheEndIsTheLastWordOnEach)
+{
+    int copies = 0;
+    Run([&](const std::atomic<int>& sending) {
+        do {
+            std::lock_guard<std::mutex> lock(g_applicationMutex);
+            std::vector<deviceinfo> copy;
+            CopyDeviceList(store, copy);
+            std::string problem = ListProblem(copy);
+            ASSERT_EQ(problem, "");
+            ++copies;
+        } while (sending > 0);
+    });
+    EXPECT_GT(copies, 0);
+
+    // Reports reached the application one at a time, in the order of the
+    // report lock, each after the store had handled it; the list must end as
+    // that sequence leaves it: per address, the last report that added or removed.
+    ASSERT_EQ(g_forwardedInOrder.size(), static_cast<size_t>(kReporters * kReportsEach));
+    std::map<std::string, deviceinfo> expected;
+    for (const deviceinfo& report : g_forwardedInOrder) {
+        if (report.type == DEVICE_TYPE_BYEBYE) expected.erase(report.ip);  // ids and addresses pair up here
+        if (Added(report)) expected[report.ip] = report;
+    }
+    auto devices = StoredDevices();
+    EXPECT_EQ(ListProblem(devices), "");
+    ASSERT_EQ(devices.size(), expected.size());
+    for (const deviceinfo& entry : devices) {
+        ASSERT_TRUE(expected.count(entry.ip)) << entry.ip;
+        EXPECT_STREQ(entry.host, expected[entry.ip].host) << entry.ip;
+    }
+}
+
+TEST_F(StoreUnderReporters, ClearsAndAgeingDuringReportsNeverLeaveAPartialOrDoubleEntry)
+{
+    int rounds = 0;
+    Run([&](const std::atomic<int>& sending) {
+        do {
+            std::vector<deviceinfo> copy;
+            {
+                std::lock_guard<std::mutex> lock(g_applicationMutex);
+                CopyDeviceList(store, copy);
+            }
+            ASSERT_EQ(ListProblem(copy), "");
+            if (rounds % 3 == 0) ClearDeviceList(store);
+            AgeDeviceList(store);
+            ++rounds;
+        } while (sending > 0);
+    });
+    EXPECT_GT(rounds, 0);
+    EXPECT_EQ(ListProblem(StoredDevices()), "");
+    EXPECT_EQ(g_forwardedInOrder.size(), static_cast<size_t>(kReporters * kReportsEach));
+}
+
+}  // namespace

@@ -1,0 +1,278 @@
+// The store's rules, one report at a time, without the engine.
+#include "store_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <new>
+#include <thread>
+
+// Allocation failure on demand, for the append that runs out of memory.
+namespace {
+thread_local bool t_failNextAllocation = false;
+}
+
+void* operator new(std::size_t size)
+{
+    if (t_failNextAllocation) {
+        t_failNextAllocation = false;
+        throw std::bad_alloc();
+    }
+    if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
+    throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+
+namespace {
+
+// What the application callback was handed, and what it saw of the store.
+struct Forwarded {
+    deviceinfo device;
+    int port;
+    bool storeMutexWasFree;
+    size_t listedWhenCalled;
+};
+std::vector<Forwarded> g_forwarded;
+
+void* RecordForwarded(void* pDevice, int nSearchPort)
+{
+    DeviceStore* store = GetDeviceStore();
+    bool free = pthread_mutex_trylock(&store->mutex) == 0;
+    size_t listed = free ? store->devices.size() : 0;
+    if (free) pthread_mutex_unlock(&store->mutex);
+    g_forwarded.push_back({*static_cast<deviceinfo*>(pDevice), nSearchPort, free, listed});
+    return pDevice;
+}
+
+class DeviceStoreRules : public EmptyStore {
+protected:
+    void SetUp() override
+    {
+        EmptyStore::SetUp();
+        g_forwarded.clear();
+        store->applicationCallback = RecordForwarded;
+    }
+
+    // A report as the engine makes it: through the callback, port 1900.
+    void Report(deviceinfo device) { DeviceStoreCallback(&device, 1900); }
+};
+
+// --- vendor filter ---------------------------------------------------------
+
+TEST_F(DeviceStoreRules, LowerCaseVendorIsStoredUpperCaseWhileTheApplicationGetsTheEnginesRecord)
+{
+    deviceinfo engineRecord = Device("192.0.2.20", "4f2a-77", "zorva");
+    void* result = DeviceStoreCallback(&engineRecord, 1550);
+
+    ASSERT_EQ(StoredDevices().size(), 1u);
+    EXPECT_STREQ(StoredDevices()[0].factory, "ZORVA");
+    EXPECT_STREQ(engineRecord.factory, "zorva") << "the engine's record is never changed";
+    ASSERT_EQ(g_forwarded.size(), 1u);
+    EXPECT_STREQ(g_forwarded[0].device.factory, "zorva");
+    EXPECT_EQ(g_forwarded[0].port, 1550);
+    EXPECT_EQ(result, &engineRecord) << "the engine's pointer itself, and the callback's result back";
+}
+
+TEST_F(DeviceStoreRules, OnlyTheFiveCodesAsWholeTextsAreListed)
+{
+    const char* listed[] = {"Zorva", "belmir4", "QUENDA", "taviro", "NeStRaL"};
+    const char* refused[] = {"ZORVAX", "ZORV", "ZORVA ", " ZORVA", "QUENDA-2", "BELMIR", "", "ACME", "zorv\xe4"};
+    int address = 1;
+    for (const char* vendor : listed) Report(Device(("192.0.2." + std::to_string(address++)).c_str(), vendor, vendor));
+    for (const char* vendor : refused) Report(Device(("192.0.2." + std::to_string(address++)).c_str(), vendor, vendor));
+
+    EXPECT_EQ(StoredIds(), (std::vector<std::string>{"Zorva", "belmir4", "QUENDA", "taviro", "NeStRaL"}));
+    EXPECT_EQ(g_forwarded.size(), 14u) << "refused reports still reach the application";
+    std::string output = StandardOutput();
+    EXPECT_NE(output.find("\nNewDeviceInfo.factory = NESTRAL\n"), std::string::npos);
+    EXPECT_NE(output.find("\nNewDeviceInfo.factory = QUENDA-2\n"), std::string::npos);
+    EXPECT_NE(output.find("\nNewDeviceInfo.factory = ZORV\xe4\n"), std::string::npos)
+        << "only a to z change case";
+}
+
+TEST_F(DeviceStoreRules, EveryAddedRecordPrintsItsVendorLineAndOnlyThose)
+{
+    Report(Device("192.0.2.20", "a", "zorva"));
+    Report(Device("192.0.2.21", "b", "acme"));
+    Report(Device("192.0.2.20", "a", "zorva", DEVICE_TYPE_BYEBYE));
+    Report(Device("192.0.2.22", "c", "zorva", DEVICE_TYPE_NONE));
+    Report(Device("192.0.2.23", "d", "zorva", DEVICE_TYPE_ALIVE));
+
+    EXPECT_EQ(StandardOutput(), "\nNewDeviceInfo.factory = ZORVA\n"
+                                "\nNewDeviceInfo.factory = ACME\n"
+                                "\nNewDeviceInfo.factory = ZORVA\n");
+}
+
+// --- one entry per address -------------------------------------------------
+
+TEST_F(DeviceStoreRules, IdenticalReportOnlyRefreshesTheLifetime)
+{
+    Report(Device("192.0.2.20", "a", "ZORVA"));
+    AgeDeviceList(store);
+    Report(Device("192.0.2.20", "a", "ZORVA"));
+
+    ASSERT_EQ(StoredDevices().size(), 1u);
+    EXPECT_EQ(StoredDevices()[0].lifetime, 60);
+}
+
+TEST_F(DeviceStoreRules, ChangedReportForAKnownAddressReplacesTheEntryInItsPlace)
+{
+    Report(Device("192.0.2.20", "a", "ZORVA"));
+    Report(Device("192.0.2.21", "b", "ZORVA", DEVICE_TYPE_ANSWER, "old-name"));
+    Report(Device("192.0.2.22", "c", "ZORVA"));
+    Report(Device("192.0.2.21", "b", "ZORVA", DEVICE_TYPE_ALIVE, "new-name"));
+    Report(Device("192.0.2.20", "other-id", "taviro"));
+
+    auto devices = StoredDevices();
+    EXPECT_EQ(StoredIds(), (std::vector<std::string>{"other-id", "b", "c"}));
+    EXPECT_STREQ(devices[0].factory, "TAVIRO");
+    EXPECT_STREQ(devices[1].host, "new-name");
+    EXPECT_EQ(devices[1].type, DEVICE_TYPE_ALIVE);
+}
+
+// --- removal ---------------------------------------------------------------
+
+TEST_F(DeviceStoreRules, ByeByeRemovesTheEntryWithItsIdWhateverItsAddressOrVendor)
+{
+    Report(Device("192.0.2.20", "a", "ZORVA"));
+    Report(Device("192.0.2.21", "b", "ZORVA"));
+    Report(Device("192.0.2.22", "c", "ZORVA"));
+
+    Report(Device("203.0.113.9", "b", "acme", DEVICE_TYPE_BYEBYE));
+    EXPECT_EQ(StoredIds(), (std::vector<std::string>{"a", "c"}));
+    Report(Device("192.0.2.20", "unknown", "ZORVA", DEVICE_TYPE_BYEBYE));
+    EXPECT_EQ(StoredIds(), (std::vector<std::string>{"a", "c"})) << "an address alone removes nothing";
+}
+
+TEST_F(DeviceStoreRules, OtherReportKindsChangeNothingButReachTheApplication)
+{
+    Report(Device("192.0.2.20", "a", "ZORVA"));
+    for (int32_t type : {0, 3, 5, 255, -1}) Report(Device("192.0.2.21", "a", "ZORVA", type));
+
+    EXPECT_EQ(StoredIds(), (std::vector<std::string>{"a"}));
+    EXPECT_STREQ(StoredDevices()[0].ip, "192.0.2.20");
+    EXPECT_EQ(g_forwarded.size(), 6u);
+}
+
+// --- ageing, copy, clear ---------------------------------------------------
+
+TEST_F(DeviceStoreRules, AgeingKeepsEntriesWhileTenLessLeavesAtLeastFortySix)
+{
+    const int64_t lifetimes[] = {60, 56, 55, 46};
+    for (int index = 0; index < 4; ++index) {
+        deviceinfo device = Device(("192.0.2." + std::to_string(index)).c_str(), std::to_string(index).c_str(), "ZORVA");
+        device.lifetime = lifetimes[index];
+        AddDevice(store, &device);
+    }
+
+    AgeDeviceList(store);
+    auto devices = StoredDevices();
+    ASSERT_EQ(StoredIds(), (std::vector<std::string>{"0", "1"}));
+    EXPECT_EQ(devices[0].lifetime, 50);
+    EXPECT_EQ(devices[1].lifetime, 46);
+
+    AgeDeviceList(store);
+    EXPECT_TRUE(StoredDevices().empty()) << "a device not reported again is gone after the second pass";
+}
+
+TEST_F(DeviceStoreRules, CopyReplacesTheDestinationAndClearEmptiesOnlyTheList)
+{
+    Report(Device("192.0.2.20", "a", "ZORVA"));
+    Report(Device("192.0.2.21", "b", "ZORVA"));
+    std::vector<deviceinfo> destination(5, Device("198.51.100.1", "stale", "ZORVA"));
+
+    CopyDeviceList(store, destination);
+    ASSERT_EQ(destination.size(), 2u);
+    EXPECT_STREQ(destination[0].id, "a");
+    EXPECT_STREQ(destination[1].id, "b");
+
+    ClearDeviceList(store);
+    EXPECT_TRUE(StoredDevices().empty());
+    EXPECT_EQ(store->applicationCallback, RecordForwarded);
+}
+
+// --- locking ---------------------------------------------------------------
+
+TEST_F(DeviceStoreRules, ApplicationCallbackRunsAfterTheUpdateAndWithoutTheStoresLock)
+{
+    Report(Device("192.0.2.20", "a", "ZORVA"));
+    Report(Device("192.0.2.20", "a", "ZORVA", DEVICE_TYPE_BYEBYE));
+
+    ASSERT_EQ(g_forwarded.size(), 2u);
+    EXPECT_TRUE(g_forwarded[0].storeMutexWasFree);
+    EXPECT_EQ(g_forwarded[0].listedWhenCalled, 1u);
+    EXPECT_TRUE(g_forwarded[1].storeMutexWasFree);
+    EXPECT_EQ(g_forwarded[1].listedWhenCalled, 0u);
+}
+
+// Appending used to be left to std::vector: its bad_alloc escaped with the
+// mutex still locked, on an engine thread, and the next report hung.
+TEST_F(DeviceStoreRules, AppendOutOfMemoryDropsTheRecordAndLeavesTheStoreUsable)
+{
+    Report(Device("192.0.2.20", "a", "ZORVA"));
+    pthread_mutex_lock(&store->mutex);
+    store->devices.shrink_to_fit();  // the next append must allocate
+    pthread_mutex_unlock(&store->mutex);
+
+    t_failNextAllocation = true;
+    Report(Device("192.0.2.21", "b", "ZORVA"));
+    EXPECT_FALSE(t_failNextAllocation) << "the append did ask for memory";
+    EXPECT_TRUE(StoreMutexIsFree());
+    EXPECT_EQ(StoredIds(), (std::vector<std::string>{"a"}));
+    EXPECT_EQ(g_forwarded.size(), 2u) << "the application still hears of it";
+
+    Report(Device("192.0.2.21", "b", "ZORVA"));
+    EXPECT_EQ(StoredIds(), (std::vector<std::string>{"a", "b"}));
+}
+
+TEST_F(DeviceStoreRules, CopyOutOfMemoryThrowsWithTheStoreUnlocked)
+{
+    Report(Device("192.0.2.20", "a", "ZORVA"));
+    std::vector<deviceinfo> destination;
+    t_failNextAllocation = true;
+    EXPECT_THROW(CopyDeviceList(store, destination), std::bad_alloc);
+    t_failNextAllocation = false;
+    EXPECT_TRUE(StoreMutexIsFree());
+}
+
+// An unterminated vendor from outside the engine is cut at its field's end.
+TEST_F(DeviceStoreRules, VendorFilledToTheLastByteIsUpperCasedWithinItsField)
+{
+    deviceinfo device = Device("192.0.2.20", "a", "");
+    std::memset(device.factory, 'z', sizeof device.factory);
+    device.type = 0x61616161;  // "aaaa": upper-casing past the field would change it
+    AddDevice(store, &device);
+    EXPECT_EQ(device.type, 0x61616161);
+    EXPECT_EQ(std::string(device.factory), std::string(DEVICEINFO_TEXT_SIZE - 1, 'Z'));
+}
+
+TEST(DeviceStoreSingleton, ThreadsAskingAtOnceGetTheOneStore)
+{
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool open = false;
+    std::vector<DeviceStore*> seen(8);
+    std::vector<std::thread> threads;
+    for (size_t index = 0; index < seen.size(); ++index) {
+        threads.emplace_back([&, index] {
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                opened.wait(lock, [&] { return open; });
+            }
+            seen[index] = GetDeviceStore();
+        });
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        open = true;
+    }
+    opened.notify_all();
+    for (std::thread& thread : threads) thread.join();
+    for (DeviceStore* store : seen) EXPECT_EQ(store, seen[0]);
+    EXPECT_NE(seen[0], nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,80 @@
+// Records and store set-up shared by the store's tests.
+#pragma once
+
+#include "device_store.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+inline deviceinfo Device(const char* ip, const char* id, const char* factory, int32_t type = DEVICE_TYPE_ANSWER,
+                         const char* host = "nas")
+{
+    deviceinfo device;
+    std::strncpy(device.ip, ip, DEVICEINFO_TEXT_SIZE - 1);
+    std::strncpy(device.id, id, DEVICEINFO_TEXT_SIZE - 1);
+    std::strncpy(device.factory, factory, DEVICEINFO_TEXT_SIZE - 1);
+    std::strncpy(device.host, host, DEVICEINFO_TEXT_SIZE - 1);
+    std::strcpy(device.product, "NS200");
+    device.type = type;
+    return device;
+}
+
+inline std::vector<deviceinfo> StoredDevices()
+{
+    std::vector<deviceinfo> devices;
+    CopyDeviceList(GetDeviceStore(), devices);
+    return devices;
+}
+
+inline std::vector<std::string> StoredIds()
+{
+    std::vector<std::string> ids;
+    for (const deviceinfo& device : StoredDevices()) ids.emplace_back(device.id);
+    return ids;
+}
+
+// An empty store without an application callback, its list storage given
+// back, and the vendor lines on standard output kept out of the test log.
+class EmptyStore : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        store = GetDeviceStore();
+        store->applicationCallback = nullptr;
+        ClearDeviceList(store);
+        pthread_mutex_lock(&store->mutex);
+        std::vector<deviceinfo>().swap(store->devices);
+        pthread_mutex_unlock(&store->mutex);
+        testing::internal::CaptureStdout();
+    }
+    void TearDown() override
+    {
+        if (capturing_) testing::internal::GetCapturedStdout();
+        store->applicationCallback = nullptr;
+        ClearDeviceList(store);
+    }
+
+    // What went to standard output since SetUp; ends the capture.
+    std::string StandardOutput()
+    {
+        capturing_ = false;
+        return testing::internal::GetCapturedStdout();
+    }
+
+    // Whether the store's mutex is free right now (and leaves it free).
+    bool StoreMutexIsFree()
+    {
+        if (pthread_mutex_trylock(&store->mutex) != 0) return false;
+        pthread_mutex_unlock(&store->mutex);
+        return true;
+    }
+
+    DeviceStore* store = nullptr;
+
+private:
+    bool capturing_ = true;
+};

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <map>
@@ -42,7 +41,8 @@ bool Added(const deviceinfo& sent)
     return (sent.type == DEVICE_TYPE_ANSWER || sent.type == DEVICE_TYPE_ALIVE) && std::string(upper.factory) != "ACME";
 }
 
-// Empty when `entry` is, but for upper case and ageing, a record some reporter sent and the store keeps.
+// Empty when `entry` is a record some reporter sent and the store keeps
+// (upper-cased, perhaps aged); otherwise what is wrong with it.
 std::string Problem(const deviceinfo& entry)
 {
     int reporter = -1;
@@ -72,12 +72,18 @@ std::string ListProblem(const std::vector<deviceinfo>& devices)
 // a store that called out while holding its mutex shows as a lock-order
 // inversion (and under ThreadSanitizer is reported as one).
 std::mutex g_applicationMutex;
+std::condition_variable g_forwarded;
+// Guarded by g_applicationMutex.
 std::vector<deviceinfo> g_forwardedInOrder;
+int g_reportersSending = 0;
 
 void* RecordInOrder(void* pDevice, int)
 {
-    std::lock_guard<std::mutex> lock(g_applicationMutex);
-    g_forwardedInOrder.push_back(*static_cast<deviceinfo*>(pDevice));
+    {
+        std::lock_guard<std::mutex> lock(g_applicationMutex);
+        g_forwardedInOrder.push_back(*static_cast<deviceinfo*>(pDevice));
+    }
+    g_forwarded.notify_all();
     return nullptr;
 }
 
@@ -90,36 +96,43 @@ protected:
         store->applicationCallback = RecordInOrder;
     }
 
-    // Runs the reporters, released together, while `meanwhile` runs on this
-    // thread with the number of reporters still sending.
-    void Run(const std::function<void(const std::atomic<int>& sending)>& meanwhile)
+    // Runs the reporters, released together, and `step` on this thread each
+    // time reports have come in since the last step (paced by the reports,
+    // so neither side can starve the other), once more after the last.
+    void Run(const std::function<void()>& step)
     {
         std::mutex engineReportLock;  // stands in for the engine's dispatch mutex
-        std::mutex gateMutex;
-        std::condition_variable gate;
-        bool open = false;
-        std::atomic<int> sending{kReporters};
+        g_reportersSending = kReporters;
         std::vector<std::thread> reporters;
-        for (int reporter = 0; reporter < kReporters; ++reporter) {
-            reporters.emplace_back([&, reporter] {
-                {
-                    std::unique_lock<std::mutex> lock(gateMutex);
-                    gate.wait(lock, [&] { return open; });
-                }
-                for (int sequence = 0; sequence < kReportsEach; ++sequence) {
-                    deviceinfo device = Sent(reporter, sequence);
-                    std::lock_guard<std::mutex> lock(engineReportLock);
-                    DeviceStoreCallback(&device, 1530 + 20 * reporter);
-                }
-                --sending;
-            });
-        }
         {
-            std::lock_guard<std::mutex> lock(gateMutex);
-            open = true;
+            std::lock_guard<std::mutex> gate(g_applicationMutex);
+            for (int reporter = 0; reporter < kReporters; ++reporter) {
+                reporters.emplace_back([&, reporter] {
+                    { std::lock_guard<std::mutex> opened(g_applicationMutex); }
+                    for (int sequence = 0; sequence < kReportsEach; ++sequence) {
+                        deviceinfo device = Sent(reporter, sequence);
+                        std::lock_guard<std::mutex> lock(engineReportLock);
+                        DeviceStoreCallback(&device, 1530 + 20 * reporter);
+                    }
+                    {
+                        std::lock_guard<std::mutex> lock(g_applicationMutex);
+                        --g_reportersSending;
+                    }
+                    g_forwarded.notify_all();
+                });
+            }
         }
-        gate.notify_all();
-        meanwhile(sending);
+        size_t seen = 0;
+        bool last = false;
+        while (!last) {
+            {
+                std::unique_lock<std::mutex> lock(g_applicationMutex);
+                g_forwarded.wait(lock, [&] { return g_forwardedInOrder.size() > seen || g_reportersSending == 0; });
+                seen = g_forwardedInOrder.size();
+                last = g_reportersSending == 0;
+            }
+            step();
+        }
         for (std::thread& thread : reporters) thread.join();
     }
 };
@@ -127,17 +140,16 @@ protected:
 TEST_F(StoreUnderReporters, CopiesSeeOneWholeSentRecordPerAddressAndTheEndIsTheLastWordOnEach)
 {
     int copies = 0;
-    Run([&](const std::atomic<int>& sending) {
-        do {
+    Run([&] {
+        std::vector<deviceinfo> copy;
+        {
             std::lock_guard<std::mutex> lock(g_applicationMutex);
-            std::vector<deviceinfo> copy;
             CopyDeviceList(store, copy);
-            std::string problem = ListProblem(copy);
-            ASSERT_EQ(problem, "");
-            ++copies;
-        } while (sending > 0);
+        }
+        ASSERT_EQ(ListProblem(copy), "");
+        ++copies;
     });
-    EXPECT_GT(copies, 0);
+    EXPECT_GT(copies, 1);
 
     // Reports reached the application one at a time, in the order of the
     // report lock, each after the store had handled it; the list must end as
@@ -160,20 +172,18 @@ TEST_F(StoreUnderReporters, CopiesSeeOneWholeSentRecordPerAddressAndTheEndIsTheL
 TEST_F(StoreUnderReporters, ClearsAndAgeingDuringReportsNeverLeaveAPartialOrDoubleEntry)
 {
     int rounds = 0;
-    Run([&](const std::atomic<int>& sending) {
-        do {
-            std::vector<deviceinfo> copy;
-            {
-                std::lock_guard<std::mutex> lock(g_applicationMutex);
-                CopyDeviceList(store, copy);
-            }
-            ASSERT_EQ(ListProblem(copy), "");
-            if (rounds % 3 == 0) ClearDeviceList(store);
-            AgeDeviceList(store);
-            ++rounds;
-        } while (sending > 0);
+    Run([&] {
+        std::vector<deviceinfo> copy;
+        {
+            std::lock_guard<std::mutex> lock(g_applicationMutex);
+            CopyDeviceList(store, copy);
+        }
+        ASSERT_EQ(ListProblem(copy), "");
+        if (rounds % 3 == 0) ClearDeviceList(store);
+        AgeDeviceList(store);
+        ++rounds;
     });
-    EXPECT_GT(rounds, 0);
+    EXPECT_GT(rounds, 1);
     EXPECT_EQ(ListProblem(StoredDevices()), "");
     EXPECT_EQ(g_forwardedInOrder.size(), static_cast<size_t>(kReporters * kReportsEach));
 }

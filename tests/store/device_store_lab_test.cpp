@@ -24,8 +24,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Declared first: the death test re-runs this program, and a fresh process
-// is the one place where the engine was never started before.
+// The desktop never stops the engine, and its receive threads outlive main.
 TEST(StoreAtExit, AnEngineLeftRunningIsStoppedBeforeTheStoreGoes)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
@@ -55,7 +54,7 @@ TEST(StoreAtExit, AnEngineLeftRunningIsStoppedBeforeTheStoreGoes)
     EXPECT_NE(log.find("------Exit Log System-------"), std::string::npos) << log;
 }
 
-// --- the engine behind the store -------------------------------------------
+// The engine behind the store.
 
 // The application callback's reports, for waiting on the store.
 std::mutex g_reportMutex;
@@ -144,7 +143,7 @@ TEST_F(StoreInTheLab, ListsTheListedVendorsTheEngineFindsAndDropsTheOneThatSaysB
         << testing::PrintToString(SortedIds());
 }
 
-// --- the search-and-age loop -----------------------------------------------
+// The search-and-age loop.
 
 TEST_F(EmptyStore, SearchAndAgeRoundsAgeTheListUntilStopped)
 {

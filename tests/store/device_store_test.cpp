@@ -1,30 +1,10 @@
 // The store's rules, one report at a time, without the engine.
+#include "failing_allocation.h"
 #include "store_test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <cstdlib>
-#include <mutex>
 #include <new>
-#include <thread>
-
-// Allocation failure on demand, for the append that runs out of memory.
-namespace {
-thread_local bool t_failNextAllocation = false;
-}
-
-void* operator new(std::size_t size)
-{
-    if (t_failNextAllocation) {
-        t_failNextAllocation = false;
-        throw std::bad_alloc();
-    }
-    if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
-    throw std::bad_alloc();
-}
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 
 namespace {
 
@@ -60,7 +40,7 @@ protected:
     void Report(deviceinfo device) { DeviceStoreCallback(&device, 1900); }
 };
 
-// --- vendor filter ---------------------------------------------------------
+// Vendor filter.
 
 TEST_F(DeviceStoreRules, LowerCaseVendorIsStoredUpperCaseWhileTheApplicationGetsTheEnginesRecord)
 {
@@ -86,10 +66,7 @@ TEST_F(DeviceStoreRules, OnlyTheFiveCodesAsWholeTextsAreListed)
 
     EXPECT_EQ(StoredIds(), (std::vector<std::string>{"Zorva", "belmir4", "QUENDA", "taviro", "NeStRaL"}));
     EXPECT_EQ(g_forwarded.size(), 14u) << "refused reports still reach the application";
-    std::string output = StandardOutput();
-    EXPECT_NE(output.find("\nNewDeviceInfo.factory = NESTRAL\n"), std::string::npos);
-    EXPECT_NE(output.find("\nNewDeviceInfo.factory = QUENDA-2\n"), std::string::npos);
-    EXPECT_NE(output.find("\nNewDeviceInfo.factory = ZORV\xe4\n"), std::string::npos)
+    EXPECT_NE(StandardOutput().find("\nNewDeviceInfo.factory = ZORV\xe4\n"), std::string::npos)
         << "only a to z change case";
 }
 
@@ -106,7 +83,7 @@ TEST_F(DeviceStoreRules, EveryAddedRecordPrintsItsVendorLineAndOnlyThose)
                                 "\nNewDeviceInfo.factory = ZORVA\n");
 }
 
-// --- one entry per address -------------------------------------------------
+// One entry per address.
 
 TEST_F(DeviceStoreRules, IdenticalReportOnlyRefreshesTheLifetime)
 {
@@ -133,7 +110,7 @@ TEST_F(DeviceStoreRules, ChangedReportForAKnownAddressReplacesTheEntryInItsPlace
     EXPECT_EQ(devices[1].type, DEVICE_TYPE_ALIVE);
 }
 
-// --- removal ---------------------------------------------------------------
+// Removal.
 
 TEST_F(DeviceStoreRules, ByeByeRemovesTheEntryWithItsIdWhateverItsAddressOrVendor)
 {
@@ -157,7 +134,7 @@ TEST_F(DeviceStoreRules, OtherReportKindsChangeNothingButReachTheApplication)
     EXPECT_EQ(g_forwarded.size(), 6u);
 }
 
-// --- ageing, copy, clear ---------------------------------------------------
+// Ageing, copy, clear.
 
 TEST_F(DeviceStoreRules, AgeingKeepsEntriesWhileTenLessLeavesAtLeastFortySix)
 {
@@ -194,7 +171,7 @@ TEST_F(DeviceStoreRules, CopyReplacesTheDestinationAndClearEmptiesOnlyTheList)
     EXPECT_EQ(store->applicationCallback, RecordForwarded);
 }
 
-// --- locking ---------------------------------------------------------------
+// Locking.
 
 TEST_F(DeviceStoreRules, ApplicationCallbackRunsAfterTheUpdateAndWithoutTheStoresLock)
 {
@@ -208,9 +185,9 @@ TEST_F(DeviceStoreRules, ApplicationCallbackRunsAfterTheUpdateAndWithoutTheStore
     EXPECT_EQ(g_forwarded[1].listedWhenCalled, 0u);
 }
 
-// Appending used to be left to std::vector: its bad_alloc escaped with the
-// mutex still locked, on an engine thread, and the next report hung.
-TEST_F(DeviceStoreRules, AppendOutOfMemoryDropsTheRecordAndLeavesTheStoreUsable)
+// std::vector reports a failed append by throwing: on an engine thread that
+// would leave the mutex locked, and every later report would hang.
+TEST_F(DeviceStoreRules, OutOfMemoryDropsTheAppendAndNeverLeavesTheStoreLocked)
 {
     Report(Device("192.0.2.20", "a", "ZORVA"));
     pthread_mutex_lock(&store->mutex);
@@ -226,53 +203,12 @@ TEST_F(DeviceStoreRules, AppendOutOfMemoryDropsTheRecordAndLeavesTheStoreUsable)
 
     Report(Device("192.0.2.21", "b", "ZORVA"));
     EXPECT_EQ(StoredIds(), (std::vector<std::string>{"a", "b"}));
-}
 
-TEST_F(DeviceStoreRules, CopyOutOfMemoryThrowsWithTheStoreUnlocked)
-{
-    Report(Device("192.0.2.20", "a", "ZORVA"));
-    std::vector<deviceinfo> destination;
+    std::vector<deviceinfo> destination;  // on the application's thread the caller hears of it
     t_failNextAllocation = true;
     EXPECT_THROW(CopyDeviceList(store, destination), std::bad_alloc);
     t_failNextAllocation = false;
     EXPECT_TRUE(StoreMutexIsFree());
-}
-
-// An unterminated vendor from outside the engine is cut at its field's end.
-TEST_F(DeviceStoreRules, VendorFilledToTheLastByteIsUpperCasedWithinItsField)
-{
-    deviceinfo device = Device("192.0.2.20", "a", "");
-    std::memset(device.factory, 'z', sizeof device.factory);
-    device.type = 0x61616161;  // "aaaa": upper-casing past the field would change it
-    AddDevice(store, &device);
-    EXPECT_EQ(device.type, 0x61616161);
-    EXPECT_EQ(std::string(device.factory), std::string(DEVICEINFO_TEXT_SIZE - 1, 'Z'));
-}
-
-TEST(DeviceStoreSingleton, ThreadsAskingAtOnceGetTheOneStore)
-{
-    std::mutex mutex;
-    std::condition_variable opened;
-    bool open = false;
-    std::vector<DeviceStore*> seen(8);
-    std::vector<std::thread> threads;
-    for (size_t index = 0; index < seen.size(); ++index) {
-        threads.emplace_back([&, index] {
-            {
-                std::unique_lock<std::mutex> lock(mutex);
-                opened.wait(lock, [&] { return open; });
-            }
-            seen[index] = GetDeviceStore();
-        });
-    }
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        open = true;
-    }
-    opened.notify_all();
-    for (std::thread& thread : threads) thread.join();
-    for (DeviceStore* store : seen) EXPECT_EQ(store, seen[0]);
-    EXPECT_NE(seen[0], nullptr);
 }
 
 }  // namespace

@@ -143,6 +143,20 @@ TEST_F(StoreInTheLab, ListsTheListedVendorsTheEngineFindsAndDropsTheOneThatSaysB
         << testing::PrintToString(SortedIds());
 }
 
+// Worker threads read the callback without a lock: only a stopped engine may have it replaced.
+TEST_F(EmptyStore, ASecondStartWhileTheEngineRunsKeepsTheFirstCallback)
+{
+    FindDeviceCallback first = [](void*, int) -> void* { return nullptr; };
+    StartDeviceSearch(store, first, false, nullptr, false);
+    StartDeviceSearch(store, NoteReport, false, nullptr, false);
+    EXPECT_EQ(store->applicationCallback, first);
+
+    StopDeviceSearch();
+    StartDeviceSearch(store, NoteReport, false, nullptr, false);
+    EXPECT_EQ(store->applicationCallback, NoteReport);
+    StopDeviceSearch();
+}
+
 // The search-and-age loop.
 
 TEST_F(EmptyStore, SearchAndAgeRoundsAgeTheListUntilStopped)

@@ -4,7 +4,7 @@
 # Every namespace and process it makes is removed on the way out, also after
 # a failure or Ctrl-C. Nothing it sends can reach the machine's network.
 #
-# Usage: scripts/demo.sh [BUILD_DIR]   (as root; `make demo` builds first)
+# Usage: scripts/demo.sh [BUILD_DIR]   (as root; installs and builds what is missing)
 #        scripts/demo.sh --check      only checks that the demo can run here
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,16 +12,18 @@ cd "$(dirname "$0")/.."
 say() { printf '%s\n' "$*"; }
 fail() { printf 'demo: %s\n' "$*" >&2; exit 1; }
 
-[ "$(id -u)" -eq 0 ] || fail "needs root to create network namespaces; run it as root, e.g. 'sudo make demo'"
+[ "$(id -u)" -eq 0 ] || fail "needs root to create network namespaces; run it as root, e.g. 'sudo scripts/demo.sh'"
 command -v ip >/dev/null || fail "needs the ip command (Debian package iproute2)"
 [ "${1:-}" = "--check" ] && exit 0
 
 build=${1:-${NASSCOUT_BUILD_DIR:-build}}
 cli=$build/tools/cli/nasscout-cli
 sim=$build/tools/sim/nasscout-sim
-for program in "$cli" "$sim"; do
-  [ -x "$program" ] || fail "$program is missing; 'make demo' builds it"
-done
+if [ ! -x "$cli" ] || [ ! -x "$sim" ]; then
+  scripts/install-deps.sh
+  [ -f "$build/build.ninja" ] || cmake -S . -B "$build" -G Ninja
+  cmake --build "$build" --target nasscout-cli nasscout-sim
+fi
 
 prefix=nasscout-demo-$$
 lan=$prefix-lan        # holds the bridge

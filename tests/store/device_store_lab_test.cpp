@@ -19,6 +19,8 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -60,11 +62,13 @@ TEST(StoreAtExit, AnEngineLeftRunningIsStoppedBeforeTheStoreGoes)
 std::mutex g_reportMutex;
 std::condition_variable g_reported;
 std::vector<deviceinfo> g_applicationSaw;
+std::vector<std::pair<std::string, int>> g_idsAndPorts;
 
-void* NoteReport(void* pDevice, int)
+void* NoteReport(void* pDevice, int nSearchPort)
 {
     std::lock_guard<std::mutex> lock(g_reportMutex);
     g_applicationSaw.push_back(*static_cast<deviceinfo*>(pDevice));
+    g_idsAndPorts.emplace_back(static_cast<deviceinfo*>(pDevice)->id, nSearchPort);
     g_reported.notify_all();
     return nullptr;
 }
@@ -89,6 +93,7 @@ protected:
         }
         EmptyStore::TearDown();
         g_applicationSaw.clear();
+        g_idsAndPorts.clear();
     }
 
     // Waits up to 10 seconds for `done` to hold, re-checking after every report.
@@ -125,11 +130,16 @@ TEST_F(StoreInTheLab, ListsTheListedVendorsTheEngineFindsAndDropsTheOneThatSaysB
         SearchDevices(store, nullptr);
     }
     const std::vector<std::string> found{"keeper", "leaver", "lower"};
+    const std::vector<int> kWorkerPorts{67, 1900, 1530};
     ASSERT_TRUE(WaitUntil([&] {
         bool strangerHeard = std::any_of(g_applicationSaw.begin(), g_applicationSaw.end(),
                                          [](const deviceinfo& device) { return std::string(device.id) == "stranger"; });
-        return strangerHeard && SortedIds() == found;
-    })) << testing::PrintToString(SortedIds());
+        // A late answer after the bye-bye would list the leaver again.
+        bool leaverAnsweredEveryWorker = std::all_of(kWorkerPorts.begin(), kWorkerPorts.end(), [](int port) {
+            return std::count(g_idsAndPorts.begin(), g_idsAndPorts.end(), std::make_pair(std::string("leaver"), port));
+        });
+        return strangerHeard && leaverAnsweredEveryWorker && SortedIds() == found;
+    })) << testing::PrintToString(SortedIds()) << testing::PrintToString(g_idsAndPorts);
     {
         std::lock_guard<std::mutex> lock(g_reportMutex);
         auto lower = std::find_if(g_applicationSaw.begin(), g_applicationSaw.end(),

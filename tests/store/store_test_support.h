@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -53,7 +54,11 @@ protected:
     }
     void TearDown() override
     {
-        if (capturing_) testing::internal::GetCapturedStdout();
+        if (capturing_) {
+            // Failure messages went to the captured standard output too.
+            std::string captured = testing::internal::GetCapturedStdout();
+            if (HasFailure()) std::fputs(captured.c_str(), stdout);
+        }
         store->applicationCallback = nullptr;
         ClearDeviceList(store);
     }

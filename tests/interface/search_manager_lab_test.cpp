@@ -72,6 +72,13 @@ protected:
         return !error;
     }
 
+    // A socket bound to `port` on every address of `host`, held by the test.
+    udp::socket BoundIn(const netlab::Host& host, unsigned short port)
+    {
+        netlab::Host::Inside inside(host);
+        return udp::socket(io, udp::endpoint(udp::v4(), port));
+    }
+
     netlab::Lab lab;
     netlab::Lan lan1;
     netlab::Lan lan2;
@@ -145,12 +152,7 @@ TEST_F(EngineInTheLab, NewAddressGetsTheNextPortAndAReturningOneNoSecondWorker)
 
 TEST_F(EngineInTheLab, WithoutPerAddressWorkersThereAreExactlyTwo)
 {
-    udp::socket squatter(io);
-    {
-        netlab::Host::Inside inside(finder);
-        squatter.open(udp::v4());
-        squatter.bind(udp::endpoint(udp::v4(), 1900));
-    }
+    udp::socket squatter = BoundIn(finder, 1900);
     Init(false);
     finder.AddAddress("192.0.2.9/24", "eth0");
     Pass();
@@ -173,12 +175,7 @@ TEST_F(EngineInTheLab, DevicesOnBothLansReachTheCallbackWithTheReportingPort)
 
 TEST_F(EngineInTheLab, CallersOwnSearchBlockIsSentUnchanged)
 {
-    udp::socket bystander(io);
-    {
-        netlab::Host::Inside inside(nas1);
-        bystander.open(udp::v4());
-        bystander.bind(udp::endpoint(udp::v4(), 68));
-    }
+    udp::socket bystander = BoundIn(nas1, 68);
     Init(true);
     unsigned char block[DHCPPACKET_SIZE];
     for (size_t index = 0; index < sizeof block; ++index) block[index] = static_cast<unsigned char>(index * 7 + 3);

@@ -96,6 +96,14 @@ protected:
         store->applicationCallback = RecordInOrder;
     }
 
+    std::vector<deviceinfo> CopyAsTheWindowDoes()
+    {
+        std::vector<deviceinfo> copy;
+        std::lock_guard<std::mutex> lock(g_applicationMutex);
+        CopyDeviceList(store, copy);
+        return copy;
+    }
+
     // Runs the reporters, released together, and `step` on this thread each
     // time reports have come in since the last step (paced by the reports,
     // so neither side can starve the other), once more after the last.
@@ -141,12 +149,7 @@ TEST_F(StoreUnderReporters, CopiesSeeOneWholeSentRecordPerAddressAndTheEndIsTheL
 {
     int copies = 0;
     Run([&] {
-        std::vector<deviceinfo> copy;
-        {
-            std::lock_guard<std::mutex> lock(g_applicationMutex);
-            CopyDeviceList(store, copy);
-        }
-        ASSERT_EQ(ListProblem(copy), "");
+        ASSERT_EQ(ListProblem(CopyAsTheWindowDoes()), "");
         ++copies;
     });
     EXPECT_GT(copies, 1);
@@ -173,12 +176,7 @@ TEST_F(StoreUnderReporters, ClearsAndAgeingDuringReportsNeverLeaveAPartialOrDoub
 {
     int rounds = 0;
     Run([&] {
-        std::vector<deviceinfo> copy;
-        {
-            std::lock_guard<std::mutex> lock(g_applicationMutex);
-            CopyDeviceList(store, copy);
-        }
-        ASSERT_EQ(ListProblem(copy), "");
+        ASSERT_EQ(ListProblem(CopyAsTheWindowDoes()), "");
         if (rounds % 3 == 0) ClearDeviceList(store);
         AgeDeviceList(store);
         ++rounds;

@@ -3,6 +3,7 @@
 // network namespace.
 #include "lab_simulator.h"
 #include "netlab.h"
+#include "search_and_age.h"
 #include "store_test_support.h"
 #include "temporary_log.h"
 

@@ -2,6 +2,7 @@
 
 #include "device_output.h"
 #include "device_store.h"
+#include "search_and_age.h"
 
 #include <pthread.h>
 #include <signal.h>

@@ -1,11 +1,9 @@
 #include "device_store.h"
 
-#include <cerrno>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <new>
-#include <thread>
 
 namespace {
 
@@ -15,8 +13,6 @@ constexpr const char* kListedVendors[] = {"ZORVA", "BELMIR4", "QUENDA", "TAVIRO"
 // at least kShortestKeptLifetime, so a fresh report (60) survives one pass.
 constexpr int64_t kAgeingStep = 10;
 constexpr int64_t kShortestKeptLifetime = 46;
-
-constexpr std::chrono::seconds kSearchPeriod(10);
 
 // Set by StartDeviceSearch, cleared by StopDeviceSearch and at exit: whether
 // engine threads may still call into the store. Application's thread only,
@@ -171,57 +167,6 @@ void AgeDeviceList(DeviceStore* store)
         } else {
             entry = store->devices.erase(entry);
         }
-    }
-}
-
-void SearchAndAgeLoop()
-{
-    for (;;) {
-        SendMessage(nullptr);
-        std::this_thread::sleep_for(kSearchPeriod);
-        AgeDeviceList(GetDeviceStore());
-    }
-}
-
-SearchAndAgeStop::SearchAndAgeStop() { sem_init(&wakeUp_, 0, 0); }
-
-SearchAndAgeStop::~SearchAndAgeStop() { sem_destroy(&wakeUp_); }
-
-void SearchAndAgeStop::Stop()
-{
-    bStopped_ = true;
-    sem_post(&wakeUp_);
-}
-
-bool SearchAndAgeStop::Stopped() const { return bStopped_; }
-
-bool SearchAndAgeStop::WaitFor(std::chrono::milliseconds period)
-{
-    timespec deadline{};
-    clock_gettime(CLOCK_MONOTONIC, &deadline);
-    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(period);
-    deadline.tv_sec += static_cast<time_t>(seconds.count());
-    deadline.tv_nsec += static_cast<long>(std::chrono::nanoseconds(period - seconds).count());
-    if (deadline.tv_nsec >= 1000000000L) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1000000000L;
-    }
-    // Only Stop() posts, after setting the flag; a signal that interrupts
-    // the wait (the one that asked for the stop, say) resumes it.
-    while (!Stopped()) {
-        if (sem_clockwait(&wakeUp_, CLOCK_MONOTONIC, &deadline) != 0 && errno != EINTR) break;
-    }
-    return Stopped();
-}
-
-void SearchAndAgeUntilStopped(SearchAndAgeStop& stop, const std::function<void()>& afterAgeing,
-                              std::chrono::milliseconds period)
-{
-    while (!stop.Stopped()) {
-        SendMessage(nullptr);
-        if (stop.WaitFor(period)) return;
-        AgeDeviceList(GetDeviceStore());
-        if (afterAgeing) afterAgeing();
     }
 }
 

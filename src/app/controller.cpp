@@ -1,0 +1,348 @@
+#include "controller.h"
+
+#include "device_store.h"
+#include "language_loader.h"
+#include "parse_operation.h"
+
+#include <QDebug>
+#include <QEvent>
+#include <QDesktopServices>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSortFilterProxyModel>
+#include <QTableView>
+#include <QTimer>
+#include <QUrl>
+
+#include <arpa/inet.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+namespace {
+
+// The texts the layout's headers show until the language arrives.
+const std::array<QString, 3> kLayoutTitles = {QStringLiteral("Host Name"), QStringLiteral("IP Address"),
+                                              QStringLiteral("Model")};
+// The language table keys of the three column headers.
+const std::array<QString, 3> kColumnKeys = {QStringLiteral("List1"), QStringLiteral("List2"),
+                                            QStringLiteral("List3")};
+
+// A language table of this many entries or fewer is reported as incomplete.
+constexpr int kIncompleteLanguageTableSize = 4;
+
+QString fieldText(const char (&field)[DEVICEINFO_TEXT_SIZE])
+{
+    return QString::fromLocal8Bit(field, qsizetype(strnlen(field, DEVICEINFO_TEXT_SIZE)));
+}
+
+// The address itself when `text` is a dotted IPv4 address in its one
+// canonical form: four decimal numbers 0-255 without leading zeros. The text
+// comes from the network, and nothing else may reach the desktop's URL
+// opener: no short ("127.1") or hexadecimal ("0x7f.0.0.1") form, no port,
+// path or scheme of its own.
+std::optional<in_addr> dottedIPv4(const QString &text)
+{
+    const QByteArray latin1 = text.toLatin1();
+    if (latin1.size() != text.size() || latin1.size() > INET_ADDRSTRLEN - 1)
+        return std::nullopt;
+    in_addr address{};
+    // glibc's inet_pton takes exactly the dotted-decimal form; the round trip
+    // also turns away an embedded NUL that would hide a tail from it.
+    char canonical[INET_ADDRSTRLEN] = {};
+    if (inet_pton(AF_INET, latin1.constData(), &address) != 1
+        || inet_ntop(AF_INET, &address, canonical, sizeof canonical) == nullptr
+        || latin1 != canonical)
+        return std::nullopt;
+    return address;
+}
+
+}  // namespace
+
+DeviceRows::Row DeviceRows::Row::fromDevice(const deviceinfo &device)
+{
+    Row row{fieldText(device.host), fieldText(device.ip), fieldText(device.product)};
+    const std::optional<in_addr> address = dottedIPv4(row.IP);
+    row.ipOrder = address ? ntohl(address->s_addr) : (quint64(1) << 32);
+    return row;
+}
+
+bool DeviceRows::Row::operator==(const Row &other) const
+{
+    return HomeHost == other.HomeHost && IP == other.IP && DeviceType == other.DeviceType;
+}
+
+DeviceRows::DeviceRows(QObject *parent) : QAbstractTableModel(parent), titles(kLayoutTitles) {}
+
+void DeviceRows::replaceAll(QList<Row> rows)
+{
+    beginResetModel();
+    shown = std::move(rows);
+    endResetModel();
+}
+
+void DeviceRows::removeAll()
+{
+    replaceAll({});
+}
+
+int DeviceRows::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(shown.size());
+}
+
+int DeviceRows::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(titles.size());
+}
+
+QVariant DeviceRows::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= shown.size())
+        return {};
+    const Row &row = shown.at(index.row());
+    if (role == SortRole && index.column() == 1)
+        return row.ipOrder;
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != SortRole)
+        return {};
+    switch (index.column()) {
+    case 0:
+        return row.HomeHost;
+    case 1:
+        return row.IP;
+    case 2:
+        return row.DeviceType;
+    default:
+        return {};
+    }
+}
+
+QVariant DeviceRows::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= int(titles.size()))
+        return QAbstractTableModel::headerData(section, orientation, role);
+    if (role == Qt::DisplayRole)
+        return titles.at(section);
+    if (role == Qt::FontRole)
+        return titleFonts.at(section);
+    return {};
+}
+
+bool DeviceRows::setHeaderData(int section, Qt::Orientation orientation, const QVariant &value, int role)
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= int(titles.size()))
+        return false;
+    if (role == Qt::DisplayRole || role == Qt::EditRole)
+        titles[section] = value.toString();
+    else if (role == Qt::FontRole)
+        titleFonts[section] = value;
+    else
+        return false;
+    emit headerDataChanged(orientation, section, section);
+    return true;
+}
+
+Controller::Controller(const Outlets &outlets, QObject *parent) : QObject(parent), outlets(outlets)
+{
+    parseQueue_.setMaxThreadCount(1);
+}
+
+Controller::~Controller()
+{
+    parseQueue_.waitForDone();
+    NotificationCenter::defaultCenter().removeObserver(this);
+}
+
+void Controller::awakeFromNib()
+{
+    device_ = new DeviceRows(this);
+    outlets.array_controller->setSourceModel(device_);
+
+    NotificationCenter::defaultCenter().addObserver(
+        this, kAddEarthquakesNotif, [this](const Notification &n) { ReflashLanguage(n); });
+    parseOperation_ = startLanguageParse(parseQueue_, this);
+
+    DeviceStore *store = GetDeviceStore();
+    StartDeviceSearch(store, nullptr, false, nullptr, true);
+    SearchDevices(store, nullptr);
+
+    counter_ = 0;
+    searchWindowOpen_ = true;
+    setButtonsEnabled(false);
+
+    mytimer_ = new QTimer(this);
+    mytimer_->setInterval(1000);
+    connect(mytimer_, &QTimer::timeout, this, &Controller::getDeviceList);
+    mytimer_->start();
+    count_ = 0;
+
+    connect(outlets.loginbutton, &QPushButton::clicked, this, &Controller::onLogin);
+    connect(outlets.storagebutton, &QPushButton::clicked, this, &Controller::onGotoStorage);
+    connect(outlets.refreshbutton, &QPushButton::clicked, this, &Controller::onRefreash);
+    connect(outlets.tableview, &QTableView::doubleClicked, this, &Controller::onTableviewDoubleClicked);
+    connect(outlets.tableview->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this,
+            &Controller::sortDescriptorsDidChange);
+    outlets.window->installEventFilter(this);
+    nameTableAfterCaption();
+}
+
+void Controller::getDeviceList()
+{
+    std::vector<deviceinfo> vListDevice;
+    CopyDeviceList(GetDeviceStore(), vListDevice);
+
+    if (counter_ >= kSearchWindowTicks) {
+        setButtonsEnabled(true);
+        outlets.countdownField->setText(QString());
+        if (searchWindowOpen_) {
+            searchWindowOpen_ = false;
+            emit searchWindowEnded();
+        }
+        return;
+    }
+
+    ++counter_;
+    const int secondsLeft = kSearchWindowTicks - counter_;
+    const QString prefix = parseOperation_
+        ? parseOperation_->currentParseBatchDic().value(QStringLiteral("Search Time")).String
+        : QString();
+    // Until the language arrives (or where it has no "Search Time") the number stands alone.
+    outlets.countdownField->setText(prefix.isEmpty() ? QString::number(secondsLeft)
+                                                     : QStringLiteral("%1 %2").arg(prefix).arg(secondsLeft));
+    qInfo("vListDevice.size() = %ld", long(vListDevice.size()));
+
+    // Rebuilt whenever the list differs from what is shown, not only when
+    // its size changed: a device that left for another must not stay listed.
+    QList<DeviceRows::Row> copied;
+    copied.reserve(qsizetype(vListDevice.size()));
+    for (const deviceinfo &record : vListDevice)
+        copied.append(DeviceRows::Row::fromDevice(record));
+    if (copied == device_->rows())
+        return;
+    device_->replaceAll(std::move(copied));
+    count_ = int(vListDevice.size());
+}
+
+void Controller::onRefreash()
+{
+    device_->removeAll();
+    DeviceStore *store = GetDeviceStore();
+    ClearDeviceList(store);
+    SearchDevices(store, nullptr);
+    count_ = 0;
+    counter_ = 0;
+    searchWindowOpen_ = true;
+    setButtonsEnabled(false);
+}
+
+void Controller::onLogin()
+{
+    openSelectedDevice(QStringLiteral("http://%1"));
+}
+
+void Controller::onGotoStorage()
+{
+    openSelectedDevice(QStringLiteral("smb://%1"));
+}
+
+void Controller::onTableviewDoubleClicked() {}
+
+void Controller::sortDescriptorsDidChange()
+{
+    outlets.tableview->viewport()->update();
+    qInfo("count=11111");
+}
+
+void Controller::ReflashLanguage(const Notification & /*notification*/)
+{
+    static const LanguageTable kNoTable;
+    const LanguageTable &table = parseOperation_ ? parseOperation_->currentParseBatchDic() : kNoTable;
+
+    if (table.size() <= kIncompleteLanguageTableSize) {
+        // Not modal and not waited for: the window applies what there is.
+        auto *alert = new QMessageBox(QMessageBox::Warning, QStringLiteral("nasscout"), QStringLiteral("aaa"),
+                                      QMessageBox::Ok);
+        alert->setInformativeText(QStringLiteral("bbb"));
+        alert->button(QMessageBox::Ok)->setText(QStringLiteral("OK"));
+        alert->setWindowModality(Qt::NonModal);
+        alert->setAttribute(Qt::WA_DeleteOnClose);
+        alert->show();
+    }
+
+    // An entry that is missing, or that has no text, leaves the layout's
+    // text; FontNode::font keeps the layout's font where the entry is silent.
+    const QFont headerFont = outlets.tableview->horizontalHeader()->font();
+    for (int column = 0; column < device_->columnCount() && column < int(kColumnKeys.size()); ++column) {
+        const auto entry = table.constFind(kColumnKeys[column]);
+        if (entry == table.cend())
+            continue;
+        if (!entry->String.isEmpty())
+            device_->setHeaderData(column, Qt::Horizontal, entry->String, Qt::DisplayRole);
+        device_->setHeaderData(column, Qt::Horizontal, entry->font(headerFont), Qt::FontRole);
+    }
+
+    const auto apply = [&table](const QString &key, auto *control) {
+        const auto entry = table.constFind(key);
+        if (entry == table.cend())
+            return;
+        if (!entry->String.isEmpty())
+            control->setText(entry->String);
+        control->setFont(entry->font(control->font()));
+    };
+    apply(QStringLiteral("Log In"), outlets.loginbutton);
+    apply(QStringLiteral("Refresh"), outlets.refreshbutton);
+    apply(QStringLiteral("My storage"), outlets.storagebutton);
+    apply(QStringLiteral("Device List"), outlets.deviceListField);
+    nameTableAfterCaption();
+}
+
+void Controller::windowWillClose()
+{
+    std::fflush(nullptr);
+    std::_Exit(1);
+}
+
+bool Controller::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == outlets.window && event->type() == QEvent::Close)
+        windowWillClose();
+    return QObject::eventFilter(watched, event);
+}
+
+void Controller::nameTableAfterCaption()
+{
+    outlets.tableview->setAccessibleName(outlets.deviceListField->text());
+}
+
+void Controller::setButtonsEnabled(bool enabled)
+{
+    outlets.loginbutton->setEnabled(enabled);
+    outlets.refreshbutton->setEnabled(enabled);
+    outlets.storagebutton->setEnabled(enabled);
+}
+
+void Controller::openSelectedDevice(const QString &addressForm)
+{
+    const QModelIndexList selected = outlets.tableview->selectionModel()->selectedRows();
+    // The table's selected row: the last one selected, none when negative.
+    const int selectedRow = selected.isEmpty() ? -1 : selected.constLast().row();
+    if (selectedRow < 0 || selectedRow >= outlets.array_controller->rowCount())
+        return;
+    if (selected.size() != 1)
+        return;
+
+    // The proxy's row is the one the user sees selected, sorted or not.
+    const int row = outlets.array_controller->mapToSource(selected.constFirst()).row();
+    const QString ip = device_->rows().at(row).IP;
+    if (!dottedIPv4(ip)) {
+        // QDebug quotes the text and escapes what a terminal would act on.
+        qWarning() << "not opening the device at" << ip << "(not a dotted IPv4 address)";
+        return;
+    }
+    QDesktopServices::openUrl(QUrl(addressForm.arg(ip), QUrl::StrictMode));
+}

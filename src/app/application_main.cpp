@@ -104,23 +104,43 @@ std::unique_ptr<MainWindowLayout> loadMainWindowLayout()
 
 int applicationMain(int argc, char **argv)
 {
-    QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("nasscout"));
-    QApplication::setApplicationVersion(QStringLiteral(NASSCOUT_VERSION));
-    QGuiApplication::setDesktopFileName(QStringLiteral("nasscout"));
-
+    // Options first, so that --help and --version need no display.
+    QCoreApplication::setApplicationName(QStringLiteral("nasscout"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(NASSCOUT_VERSION));
     QCommandLineParser options;
     options.setApplicationDescription(
         QStringLiteral("Finds the NAS devices on the local network and opens the one you pick."));
     options.addHelpOption();
-    options.addVersionOption();
+    const QCommandLineOption version = options.addVersionOption();
     const QCommandLineOption screenshot(
         QStringLiteral("screenshot"),
         QStringLiteral("After the search window, save a picture of the window as PNG to <file>, print the "
                        "table on standard output and quit."),
         QStringLiteral("file"));
     options.addOption(screenshot);
-    options.process(application);
+    // --help and --version answer without a display, so before the
+    // application exists; every other option after it, once it has taken
+    // its own (-platform, -style ...) out of the arguments.
+    QStringList arguments;
+    for (int index = 0; index < argc; ++index)
+        arguments << QString::fromLocal8Bit(argv[index]);
+    const QStringList answeredAtOnce = {"-h", "--help", "-?", "--help-all", "-v", "--version"};
+    if (std::any_of(arguments.cbegin() + 1, arguments.cend(),
+                    [&](const QString &argument) { return answeredAtOnce.contains(argument); })) {
+        options.parse(arguments);
+        if (options.isSet(version))
+            std::printf("nasscout %s\n", NASSCOUT_VERSION);
+        else
+            std::fputs(qUtf8Printable(options.helpText().replace("<executable_name>", "nasscout")), stdout);
+        return 0;
+    }
+
+    QApplication application(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral("nasscout"));
+    if (!options.parse(QApplication::arguments())) {
+        std::fprintf(stderr, "nasscout: %s\nTry 'nasscout --help'.\n", qUtf8Printable(options.errorText()));
+        return 2;
+    }
 
     const std::unique_ptr<MainWindowLayout> layout = loadMainWindowLayout();
     if (options.isSet(screenshot)) {

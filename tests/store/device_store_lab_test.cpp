@@ -1,7 +1,7 @@
-// The store with the engine behind it, its end at exit, and the
-// search-and-age loop: everything that calls the engine, so in a private
-// network namespace.
-#include "lab_simulator.h"
+// The store with the engine behind it: its end at exit, a second start, and
+// the search-and-age loop; everything that calls the engine, so in a private
+// network namespace. The engine's devices reaching the store across a network
+// are the window's and nasscout-cli's lab tests.
 #include "netlab.h"
 #include "search_and_age.h"
 #include "store_test_support.h"
@@ -12,13 +12,10 @@
 #include <pthread.h>
 #include <signal.h>
 
-#include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -57,114 +54,18 @@ TEST(StoreAtExit, AnEngineLeftRunningIsStoppedBeforeTheStoreGoes)
     EXPECT_NE(log.find("------Exit Log System-------"), std::string::npos) << log;
 }
 
-// The engine behind the store.
-
-// The application callback's reports, for waiting on the store.
-std::mutex g_reportMutex;
-std::condition_variable g_reported;
-std::vector<deviceinfo> g_applicationSaw;
-std::vector<std::pair<std::string, int>> g_idsAndPorts;
-
-void* NoteReport(void* pDevice, int nSearchPort)
-{
-    std::lock_guard<std::mutex> lock(g_reportMutex);
-    g_applicationSaw.push_back(*static_cast<deviceinfo*>(pDevice));
-    g_idsAndPorts.emplace_back(static_cast<deviceinfo*>(pDevice)->id, nSearchPort);
-    g_reported.notify_all();
-    return nullptr;
-}
-
-class StoreInTheLab : public EmptyStore {
-protected:
-    StoreInTheLab()
-        : lan(lab.AddLan()),
-          finder(lab.AddHost("finder", {{lan, "192.0.2.1/24"}})),
-          nas1(lab.AddHost("nas1", {{lan, "192.0.2.20/24"}})),
-          nas2(lab.AddHost("nas2", {{lan, "192.0.2.30/24"}}))
-    {
-        nas1.AddAddress("192.0.2.21/24");
-        nas1.AddAddress("192.0.2.22/24");
-    }
-
-    void TearDown() override
-    {
-        {
-            netlab::Host::Inside inside(finder);
-            StopDeviceSearch();
-        }
-        EmptyStore::TearDown();
-        g_applicationSaw.clear();
-        g_idsAndPorts.clear();
-    }
-
-    // Waits up to 10 seconds for `done` to hold, re-checking after every report.
-    bool WaitUntil(const std::function<bool()>& done)
-    {
-        std::unique_lock<std::mutex> lock(g_reportMutex);
-        return g_reported.wait_for(lock, 10s, done);
-    }
-
-    static std::vector<std::string> SortedIds()
-    {
-        std::vector<std::string> ids = StoredIds();
-        std::sort(ids.begin(), ids.end());
-        return ids;
-    }
-
-    netlab::Lab lab;
-    netlab::Lan lan;
-    netlab::Host& finder;
-    netlab::Host& nas1;
-    netlab::Host& nas2;
-};
-
-TEST_F(StoreInTheLab, ListsTheListedVendorsTheEngineFindsAndDropsTheOneThatSaysByeBye)
-{
-    LabSimulator staying(nas1, {"--device", LabSimulator::Device("192.0.2.20", "keeper", "ZORVA"), "--device",
-                                LabSimulator::Device("192.0.2.21", "lower", "quenda"), "--device",
-                                LabSimulator::Device("192.0.2.22", "stranger", "ACME")});
-    LabSimulator leaving(nas2, {"--device", LabSimulator::Device("192.0.2.30", "leaver", "NESTRAL")});
-    ASSERT_TRUE(staying.ready() && leaving.ready()) << staying.Output() << leaving.Output();
-    {
-        netlab::Host::Inside inside(finder);
-        StartDeviceSearch(store, NoteReport, false, nullptr, true);
-        SearchDevices(store, nullptr);
-    }
-    const std::vector<std::string> found{"keeper", "leaver", "lower"};
-    const std::vector<int> kWorkerPorts{67, 1900, 1530};
-    ASSERT_TRUE(WaitUntil([&] {
-        bool strangerHeard = std::any_of(g_applicationSaw.begin(), g_applicationSaw.end(),
-                                         [](const deviceinfo& device) { return std::string(device.id) == "stranger"; });
-        // A late answer after the bye-bye would list the leaver again.
-        bool leaverAnsweredEveryWorker = std::all_of(kWorkerPorts.begin(), kWorkerPorts.end(), [](int port) {
-            return std::count(g_idsAndPorts.begin(), g_idsAndPorts.end(), std::make_pair(std::string("leaver"), port));
-        });
-        return strangerHeard && leaverAnsweredEveryWorker && SortedIds() == found;
-    })) << testing::PrintToString(SortedIds()) << testing::PrintToString(g_idsAndPorts);
-    {
-        std::lock_guard<std::mutex> lock(g_reportMutex);
-        auto lower = std::find_if(g_applicationSaw.begin(), g_applicationSaw.end(),
-                                  [](const deviceinfo& device) { return std::string(device.id) == "lower"; });
-        ASSERT_NE(lower, g_applicationSaw.end());
-        EXPECT_STREQ(lower->factory, "quenda") << "the application hears the engine's record";
-    }
-
-    leaving.Stop();
-    EXPECT_TRUE(WaitUntil([&] { return SortedIds() == std::vector<std::string>{"keeper", "lower"}; }))
-        << testing::PrintToString(SortedIds());
-}
-
 // Worker threads read the callback without a lock: only a stopped engine may have it replaced.
 TEST_F(EmptyStore, ASecondStartWhileTheEngineRunsKeepsTheFirstCallback)
 {
     FindDeviceCallback first = [](void*, int) -> void* { return nullptr; };
+    FindDeviceCallback second = [](void* pDevice, int) -> void* { return pDevice; };
     StartDeviceSearch(store, first, false, nullptr, false);
-    StartDeviceSearch(store, NoteReport, false, nullptr, false);
+    StartDeviceSearch(store, second, false, nullptr, false);
     EXPECT_EQ(store->applicationCallback, first);
 
     StopDeviceSearch();
-    StartDeviceSearch(store, NoteReport, false, nullptr, false);
-    EXPECT_EQ(store->applicationCallback, NoteReport);
+    StartDeviceSearch(store, second, false, nullptr, false);
+    EXPECT_EQ(store->applicationCallback, second);
     StopDeviceSearch();
 }
 

@@ -20,6 +20,10 @@
 #include <QTableView>
 #include <QTimer>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstring>
 
 namespace {
@@ -108,12 +112,21 @@ private:
     void applyLanguage(const QByteArray &xml);
 
     UrlRecorder opener;
+    int portBlocker = -1;
     std::unique_ptr<MainWindowLayout> layout;
     Controller *controller = nullptr;
 };
 
 void tst_Controller::initTestCase()
 {
+    // Port 67 taken, as it is for a user without the right to bind it: every
+    // window below runs with a broadcast search that could not start.
+    portBlocker = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in broadcastPort{};
+    broadcastPort.sin_family = AF_INET;
+    broadcastPort.sin_port = htons(67);
+    QVERIFY(bind(portBlocker, reinterpret_cast<const sockaddr *>(&broadcastPort), sizeof broadcastPort) == 0);
+
     QDesktopServices::setUrlHandler(QStringLiteral("http"), &opener, "open");
     QDesktopServices::setUrlHandler(QStringLiteral("smb"), &opener, "open");
 }
@@ -122,6 +135,7 @@ void tst_Controller::cleanupTestCase()
 {
     QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
     QDesktopServices::unsetUrlHandler(QStringLiteral("smb"));
+    close(portBlocker);
 }
 
 // A window as the program shows it, with its language applied and its timer

@@ -224,8 +224,10 @@ void Controller::getDeviceList()
         copied.append(DeviceRows::Row::fromDevice(record));
     if (copied == device_->rows())
         return;
+    const QSet<QString> selected = selectedAddresses();
     device_->replaceAll(std::move(copied));
     count_ = int(vListDevice.size());
+    selectAddresses(selected);
 }
 
 void Controller::onRefreash()
@@ -317,6 +319,28 @@ bool Controller::eventFilter(QObject *watched, QEvent *event)
 void Controller::nameTableAfterCaption()
 {
     outlets.tableview->setAccessibleName(outlets.deviceListField->text());
+}
+
+QSet<QString> Controller::selectedAddresses() const
+{
+    QSet<QString> addresses;
+    for (const QModelIndex &row : outlets.tableview->selectionModel()->selectedRows())
+        addresses.insert(device_->rows().at(outlets.array_controller->mapToSource(row).row()).IP);
+    return addresses;
+}
+
+void Controller::selectAddresses(const QSet<QString> &addresses)
+{
+    if (addresses.isEmpty())
+        return;
+    QItemSelection rows;
+    for (int row = 0; row < device_->rowCount(); ++row) {
+        if (addresses.contains(device_->rows().at(row).IP)) {
+            const QModelIndex shown = outlets.array_controller->mapFromSource(device_->index(row, 0));
+            rows.select(shown, shown);
+        }
+    }
+    outlets.tableview->selectionModel()->select(rows, QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }
 
 void Controller::setButtonsEnabled(bool enabled)

@@ -15,6 +15,7 @@
 #include <QAbstractTableModel>
 #include <QList>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QThreadPool>
 
@@ -153,6 +154,9 @@ private:
     // A screen reader announces the table by the caption above it.
     void nameTableAfterCaption();
     void openSelectedDevice(const QString &addressForm);
+    // A rebuild keeps the user's selection: the rows of the same addresses.
+    QSet<QString> selectedAddresses() const;
+    void selectAddresses(const QSet<QString> &addresses);
 
     const Outlets outlets;
 

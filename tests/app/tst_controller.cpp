@@ -232,11 +232,20 @@ void tst_Controller::tableFollowsTheStoreOnlyWhileSearching()
     tick();
     QCOMPARE(shownColumn(0), QStringList{"vault"});
 
+    // A rebuild keeps the row the user selected.
+    controller->tableview()->selectRow(0);
+    Report("198.51.100.9", "annex");
+    tick();
+    QCOMPARE(shownColumn(0), QStringList({"vault", "annex"}));
+    const QModelIndexList selected = controller->tableview()->selectionModel()->selectedRows();
+    QCOMPARE(selected.size(), 1);
+    QCOMPARE(selected.constFirst().data().toString(), QStringLiteral("vault"));
+
     // Idle: the table keeps what the search window ended with.
     finishSearchWindow();
     Report("198.51.100.12", "cellar");
     tick();
-    QCOMPARE(shownColumn(0), QStringList{"vault"});
+    QCOMPARE(shownColumn(0), QStringList({"vault", "annex"}));
 
     QTest::mouseClick(controller->refreshbutton(), Qt::LeftButton);
     QCOMPARE(shownColumn(0), QStringList());

@@ -92,44 +92,20 @@ protected:
 
 using WorkerList = std::vector<std::pair<std::string, int>>;
 
-TEST_F(EngineInTheLab, StartsOneWorkerPerAddressAfterTheBroadcastAndMulticastWorkers)
+TEST_F(EngineInTheLab, StartsOneWorkerPerAddressAfterTheBroadcastAndMulticastWorkersAndOnlyOnce)
 {
     Init(true);
+    Init(true);  // while running: changes nothing
     EXPECT_EQ(Workers(), (WorkerList{{"", 67}, {"", 1900}, {"192.0.2.1", 1530}, {"198.51.100.1", 1550}}));
-    EXPECT_EQ(g_nextCommandPort, 1570);
     EXPECT_FALSE(CanBind("0.0.0.0", 67));
     EXPECT_FALSE(CanBind("0.0.0.0", 1900));
     EXPECT_FALSE(CanBind("192.0.2.1", 1530));
     EXPECT_FALSE(CanBind("198.51.100.1", 1550));
     EXPECT_TRUE(CanBind("198.51.100.1", 1530)) << "a per-address worker binds its own address only";
-    EXPECT_TRUE(log.Contains("Get Current Local IP, IP = 192.0.2.1  "));
-    EXPECT_TRUE(log.Contains("Get Current Local IP, IP = 198.51.100.1  "));
-}
-
-TEST_F(EngineInTheLab, SecondStartWhileRunningChangesNothing)
-{
-    Init(true);
-    Init(true);
-    EXPECT_EQ(Workers().size(), 4u);
     auto messages = log.Messages();
     EXPECT_EQ(std::count(messages.begin(), messages.end(),
                          "SendThread 67 : Init Search Device Work Thread Value, strIP : , nPort : 67  "),
               1);
-}
-
-TEST_F(EngineInTheLab, PassSendsOnEveryWorkerInListOrder)
-{
-    Init(true);
-    Pass();
-    int broadcast = log.IndexOf("SendThread 67 : Send Broadcast Search Command  ");
-    int multicast = log.IndexOf("SendThread 1900 : Send Search Device Command  ");
-    int first = log.IndexOf("SendThread 1530 : Send Search Device Command  ");
-    int second = log.IndexOf("SendThread 1550 : Send Search Device Command  ");
-    EXPECT_GE(broadcast, 0);
-    EXPECT_LT(broadcast, multicast);
-    EXPECT_LT(multicast, first);
-    EXPECT_LT(first, second);
-    EXPECT_LT(log.IndexOf("SendMessage : pdhcp is NULL "), broadcast);
 }
 
 TEST_F(EngineInTheLab, NewAddressGetsTheNextPortAndAReturningOneNoSecondWorker)
@@ -143,6 +119,7 @@ TEST_F(EngineInTheLab, NewAddressGetsTheNextPortAndAReturningOneNoSecondWorker)
     EXPECT_LT(added, log.IndexOf("SendThread 67 : Send Broadcast Search Command  ")) << "new workers come first";
 
     finder.RemoveAddress("192.0.2.9/24", "eth0");
+    EXPECT_FALSE(CanBind("192.0.2.9", 0)) << "the address is gone";
     Pass();
     finder.AddAddress("192.0.2.9/24", "eth0");
     Pass();
@@ -160,19 +137,6 @@ TEST_F(EngineInTheLab, WithoutPerAddressWorkersThereAreExactlyTwo)
     EXPECT_EQ(log.IndexOf("Get Current Local IP Info "), -1);
 }
 
-TEST_F(EngineInTheLab, DevicesOnBothLansReachTheCallbackWithTheReportingPort)
-{
-    LabSimulator first(nas1, {"--device", LabSimulator::Device("192.0.2.20", "lan1-nas")});
-    LabSimulator second(nas2, {"--device", LabSimulator::Device("198.51.100.20", "lan2-nas")});
-    ASSERT_TRUE(first.ready() && second.ready()) << first.Output() << second.Output();
-    Init(true);
-    Pass();
-    EXPECT_TRUE(reports.WaitFor("lan1-nas", DEVICE_TYPE_ANSWER, 67));
-    EXPECT_TRUE(reports.WaitFor("lan1-nas", DEVICE_TYPE_ANSWER, 1900));
-    EXPECT_TRUE(reports.WaitFor("lan1-nas", DEVICE_TYPE_ANSWER, 1530));
-    EXPECT_TRUE(reports.WaitFor("lan2-nas", DEVICE_TYPE_ANSWER, 1550)) << "only its own worker reaches the second LAN";
-}
-
 TEST_F(EngineInTheLab, CallersOwnSearchBlockIsSentUnchanged)
 {
     udp::socket bystander = BoundIn(nas1, 68);
@@ -185,7 +149,6 @@ TEST_F(EngineInTheLab, CallersOwnSearchBlockIsSentUnchanged)
     udp::endpoint sender;
     ASSERT_EQ(ReceiveWithin(bystander, asio::buffer(received), sender), static_cast<long>(sizeof block));
     EXPECT_EQ(std::memcmp(received, block, sizeof block), 0);
-    EXPECT_TRUE(log.Contains("SendMessage : pdhcp is not NULL "));
 }
 
 TEST_F(EngineInTheLab, StopReturnsPromptlyWithEverySocketClosed)
@@ -205,26 +168,18 @@ TEST_F(EngineInTheLab, StopReturnsPromptlyWithEverySocketClosed)
     EXPECT_TRUE(CanBind("0.0.0.0", 1900));
     EXPECT_TRUE(CanBind("192.0.2.1", 1530));
     EXPECT_TRUE(CanBind("198.51.100.1", 1550));
-    EXPECT_EQ(Workers().size(), 4u) << "the list keeps its entries";
 
     size_t reported = reports.Reports().size();
     devices.Stop();  // its bye-bye finds nobody listening
     Pass();
     EXPECT_EQ(reports.Reports().size(), reported);
 
-    auto messages = log.Messages();
     int exitBanner = log.IndexOf("------Exit Log System-------");
     ASSERT_GE(exitBanner, 0);
     EXPECT_GT(exitBanner, log.IndexOf("SendThread 1550 : Exit Search Device Tread , bExitSock : 1  "));
-    EXPECT_EQ(log.IndexOf("------Start Log System-------"), 0);
-}
-
-// Before the first start, or after a stop when the tests share one process.
-TEST(EngineNotRunning, SendMessageSendsNothingAndReturnsZero)
-{
-    TemporaryLog log;
-    EXPECT_EQ(SendMessage(nullptr), 0);
-    for (const std::string& message : log.Messages()) EXPECT_EQ(message.find("SendThread"), std::string::npos);
+    // The log stays armed after the stop, and shows that the pass sent nothing.
+    EXPECT_GT(log.IndexOf("SendMessage : pdhcp is NULL ", exitBanner), exitBanner);
+    EXPECT_EQ(log.IndexOf("SendThread 67 : Send Broadcast Search Command  ", exitBanner), -1);
 }
 
 }  // namespace

@@ -44,21 +44,16 @@ std::string FullTextEndingWith(const std::string& tail)
 
 TEST(BroadcastReply, ReplyFillsTypeAndTheFourKeyedFields)
 {
-    deviceinfo device = Parse(MakeReply(2, "id=A1&host=nas&vendor=x&product=y"));
+    deviceinfo device = Parse(MakeReply(255, "id=A1&host=nas&vendor=x&product=y"));
     EXPECT_STREQ(device.id, "A1");
     EXPECT_STREQ(device.host, "nas");
     EXPECT_STREQ(device.factory, "x");
     EXPECT_STREQ(device.product, "y");  // the last pair needs no '&'
-    EXPECT_EQ(device.type, 2);
+    EXPECT_EQ(device.type, 255) << "the type byte is copied as an unsigned value";
     EXPECT_STREQ(device.ip, "");
     EXPECT_STREQ(device.detail, "");
     EXPECT_STREQ(device.version, "");
     EXPECT_EQ(device.lifetime, 60);
-}
-
-TEST(BroadcastReply, TypeByteIsCopiedAsAnUnsignedValue)
-{
-    EXPECT_EQ(Parse(MakeReply(255, "id=A1")).type, 255);
 }
 
 TEST(BroadcastReply, KeysAreMatchedAnywhereInTheText)

@@ -1,23 +1,20 @@
 // nasscout-sim on a network of namespaces: a client host sends the real
 // searches and checks, byte for byte, what the simulated devices send back.
+#include "lab_simulator.h"
 #include "netlab.h"
+#include "receive_within.h"
 #include "sim_test_support.h"
 #include "wire_protocol.h"
 
 #include <searchdevice/dhcppacket.h>
 
-#include <boost/asio/ip/multicast.hpp>
 #include <boost/asio/ip/udp.hpp>
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -65,17 +62,15 @@ std::string Notify(const char* nts, const std::string& headers)
 }
 
 // Receives up to `count` datagrams, each within `timeout` of the last.
-// Asio's blocking receive ignores a socket's receive timeout, hence the poll.
 Senders ReceiveFromEach(udp::socket& socket, std::size_t count, std::chrono::milliseconds timeout = 5s)
 {
     Senders senders;
+    char buffer[2048];
+    udp::endpoint sender;
     for (std::size_t index = 0; index < count; ++index) {
-        pollfd ready{socket.native_handle(), POLLIN, 0};
-        if (poll(&ready, 1, static_cast<int>(timeout.count())) != 1) break;
-        char buffer[2048];
-        udp::endpoint sender;
-        const std::size_t size = socket.receive_from(asio::buffer(buffer), sender);
-        senders[sender.address().to_string()] = std::string(buffer, size);
+        const long size = ReceiveWithin(socket, asio::buffer(buffer), sender, timeout);
+        if (size < 0) break;
+        senders[sender.address().to_string()] = std::string(buffer, static_cast<std::size_t>(size));
     }
     return senders;
 }
@@ -93,47 +88,12 @@ protected:
     {
     }
 
-    ~SimOnTheNetwork() override
-    {
-        if (sim_ > 0) nas_.Stop(sim_);
-        if (output_ >= 0) close(output_);
-    }
-
-    // Starts the simulator in the NAS host and waits for its ready line. Its
-    // output goes through a FIFO, so the wait ends as soon as the line is
-    // written, or when the program exits.
+    // Starts the simulator in the NAS host and waits for its ready line.
     testing::AssertionResult StartSim(const std::vector<std::string>& arguments)
     {
-        const std::string fifo = scratch_.File("sim-output");
-        if (mkfifo(fifo.c_str(), 0600) != 0) return testing::AssertionFailure() << "mkfifo " << fifo;
-        output_ = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        std::vector<std::string> argv{simtest::kSimPath};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
-        sim_ = nas_.Spawn(argv, fifo);
-
-        std::string printed;
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (printed.find("nasscout-sim: ready") == std::string::npos) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                    std::chrono::steady_clock::now());
-            pollfd readable{output_, POLLIN, 0};
-            if (left.count() <= 0 || poll(&readable, 1, static_cast<int>(left.count())) == 0) {
-                return testing::AssertionFailure() << "no ready line within 10 s; printed: " << printed;
-            }
-            char buffer[512];
-            const ssize_t got = read(output_, buffer, sizeof buffer);
-            if (got == 0) return testing::AssertionFailure() << "the simulator ended: " << printed;
-            if (got > 0) printed.append(buffer, static_cast<std::size_t>(got));
-        }
-        return testing::AssertionSuccess();
-    }
-
-    // SIGTERM to the simulator; its exit status, -1 when it had to be killed.
-    int StopSim()
-    {
-        const int status = nas_.Stop(sim_);
-        sim_ = -1;
-        return status;
+        sim_ = std::make_unique<LabSimulator>(nas_, arguments);
+        if (sim_->ready()) return testing::AssertionSuccess();
+        return testing::AssertionFailure() << "no ready line within 10 s; printed: " << sim_->Output();
     }
 
     // A socket of the client host.
@@ -156,10 +116,9 @@ protected:
     netlab::Lan lan_;
     netlab::Host& nas_;
     netlab::Host& client_;
-    simtest::ScratchDirectory scratch_;
+    TemporaryDirectory scratch_;
     asio::io_context io_;
-    pid_t sim_ = -1;
-    int output_ = -1;  // read end of the simulator's output FIFO
+    std::unique_ptr<LabSimulator> sim_;
 };
 
 TEST_F(SimOnTheNetwork, AnswersABroadcastSearchWithEachDevicesReplyFromItsAddress)
@@ -204,22 +163,6 @@ TEST_F(SimOnTheNetwork, AnswersAnMSearchAtTheRequestersOwnAddressAndPort)
     EXPECT_EQ(ReceiveFromEach(searcher, 2), (Senders{{kNasAddress, "HTTP/1.1 200 OK\r\n" + kNasHeaders},
                                                      {kVaultAddress, "HTTP/1.1 200 OK\r\n" + kVaultHeaders}}));
     EXPECT_TRUE(ReceiveFromEach(stranger, 1, 0ms).empty());
-}
-
-TEST_F(SimOnTheNetwork, AnnouncesEachDeviceAliveOnStartAndLeavingOnSigterm)
-{
-    udp::socket listener = ClientSocket(udp::endpoint(udp::v4(), wire::kMulticastPort));
-    {
-        netlab::Host::Inside inside(client_);
-        listener.set_option(asio::ip::multicast::join_group(kGroup.address()));
-    }
-    ASSERT_TRUE(StartSim(TwoDevices()));
-    EXPECT_EQ(ReceiveFromEach(listener, 2), (Senders{{kNasAddress, Notify("ssdp:alive", kNasHeaders)},
-                                                     {kVaultAddress, Notify("ssdp:alive", kVaultHeaders)}}));
-
-    EXPECT_EQ(StopSim(), 0);
-    EXPECT_EQ(ReceiveFromEach(listener, 2), (Senders{{kNasAddress, Notify("ssdp:byebye", kNasHeaders)},
-                                                     {kVaultAddress, Notify("ssdp:byebye", kVaultHeaders)}}));
 }
 
 TEST_F(SimOnTheNetwork, TwoHundredDevicesOnOneInterfaceAllAnswerFromOneProcess)

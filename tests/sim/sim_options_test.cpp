@@ -1,69 +1,39 @@
 // nasscout-sim's command line and start-up failures: which exit status, and
 // a message that names what is wrong. Runs the real program inside this
 // test's private network namespace.
+#include "netlab.h"
 #include "sim_test_support.h"
 
 #include <boost/asio/ip/udp.hpp>
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
 #include <string>
 #include <vector>
 
 namespace {
 
 using simtest::DeviceText;
-using namespace std::chrono_literals;
 
 struct Outcome {
-    int status = -1;  // exit status; -1 when killed or not run
+    int status = -1;  // exit status; 137 when the watchdog killed it
     std::string out;
     std::string err;
 };
 
 // Runs the simulator to completion and collects what it prints. A run that
-// outlives `timeout` is killed, so a program that wrongly starts serving
+// outlives ten seconds is killed, so a program that wrongly starts serving
 // fails the test instead of hanging it.
-Outcome RunSim(const std::vector<std::string>& arguments, std::chrono::milliseconds timeout = 10s)
+Outcome RunSim(const std::vector<std::string>& arguments)
 {
-    simtest::ScratchDirectory scratch;
+    TemporaryDirectory scratch;
     const std::string outFile = scratch.File("out"), errFile = scratch.File("err");
-    std::vector<std::string> words{simtest::kSimPath};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-
+    std::vector<std::string> command{"timeout", "-s", "KILL", "10", "/bin/sh", "-c",
+                                     "out=$1 err=$2; shift 2; exec \"$@\" >\"$out\" 2>\"$err\"",
+                                     "sh", outFile, errFile, simtest::kSimPath};
+    command.insert(command.end(), arguments.begin(), arguments.end());
     Outcome outcome;
-    const pid_t parent = getpid();
-    const pid_t pid = fork();
-    if (pid < 0) return outcome;
-    if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (getppid() != parent || dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0) _exit(127);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    const int exited = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-    pollfd done{exited, POLLIN, 0};
-    const bool inTime = exited >= 0 && poll(&done, 1, static_cast<int>(timeout.count())) == 1;
-    if (!inTime) kill(pid, SIGKILL);
-    if (exited >= 0) close(exited);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (inTime && WIFEXITED(status)) outcome.status = WEXITSTATUS(status);
+    outcome.status = netlab::RunCommand(command);
     outcome.out = ReadWholeFile(outFile);
     outcome.err = ReadWholeFile(errFile);
     return outcome;
@@ -127,7 +97,7 @@ TEST(SimOptions, BadCommandLinesExitTwoWithAMessageNamingTheProblem)
 
 TEST(SimOptions, DeviceFilesThatCannotBeUsedExitTwoNamingFileAndFault)
 {
-    simtest::ScratchDirectory scratch;
+    TemporaryDirectory scratch;
     const std::string broken = scratch.Write("broken.json", "{\"devices\": [{\"ip\": \"192.0.2.10\",");
     const std::string lacking = scratch.Write(
         "lacking.json", "{\"devices\": [{\"ip\": \"192.0.2.10\", \"id\": \"a\", \"host\": \"h\", \"vendor\": \"v\","

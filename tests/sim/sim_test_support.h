@@ -1,5 +1,5 @@
-// What the simulator's tests share: where the program is, a scratch
-// directory, and one complete device description.
+// What the simulator's tests share: where the program is and one complete
+// device description; scratch directories are TemporaryDirectory.
 #pragma once
 
 #include "temporary_log.h"
@@ -15,8 +15,5 @@ inline std::string DeviceText(const std::string& ip)
 {
     return "ip=" + ip + ",id=4f2a-77,host=nas1,vendor=ZORVA,product=NS200,detail=A1,version=2.1.0";
 }
-
-// A fresh directory, removed with everything in it when the test ends.
-using ScratchDirectory = TemporaryDirectory;
 
 }  // namespace simtest

@@ -18,13 +18,6 @@ namespace asio = boost::asio;
 using asio::ip::udp;
 using namespace std::chrono_literals;
 
-std::string Line(const char* format, int a, int b = 0, int c = 0)
-{
-    char text[256];
-    std::snprintf(text, sizeof text, format, a, b, c);
-    return text;
-}
-
 class WorkerCreation : public testing::Test {
 protected:
     // Group membership needs a route for the group, here on loopback.
@@ -50,31 +43,15 @@ protected:
     std::vector<std::unique_ptr<udp::socket>> squatters;
 };
 
-TEST_F(WorkerCreation, MulticastWorkerMovesToTheFirstFreePortWithRetryOn)
+TEST_F(WorkerCreation, MulticastWorkerMovesToTheFirstFreePortWithRetryOnAndJoinsTheGroupThere)
 {
     Occupy(1900, 1901);
     CSearchDeviceMulticastThread worker;
     worker.InitThreadValue(nullptr, 1900, true);
     EXPECT_EQ(worker.Port(), 1902);
-
-    int at = log.IndexOf("SendThread 1900 : Create Search Device Work Thread Error : bind: Address already in use   ");
-    ASSERT_GE(at, 0);
-    const std::vector<std::string> expected = {
-        "SendThread 1900 : Handle Create Search Device Work Thread Error  ",
-        "SendThread 1901 : Test Create Search Device Work Thread, testCount = 1, port = 1901  ",
-        "SendThread 1901 : Create Search Device Work Thread   ",
-        "SendThread 1901 : Add To Multicast Group Info ",
-        "SendThread 1901 : Create Search Device Work Thread Error : bind: Address already in use   ",
-        "SendThread 1901 : Handle Create Search Device Work Thread Error  ",
-        "SendThread 1902 : Test Create Search Device Work Thread, testCount = 2, port = 1902  ",
-        "SendThread 1902 : Create Search Device Work Thread   ",
-        "SendThread 1902 : Add To Multicast Group Info ",
-    };
-    auto messages = log.Messages();
-    for (size_t index = 0; index < expected.size(); ++index) {
-        ASSERT_LT(at + 1 + index, messages.size());
-        EXPECT_EQ(messages[at + 1 + index], expected[index]);
-    }
+    EXPECT_TRUE(log.Contains("SendThread 1902 : Test Create Search Device Work Thread, testCount = 2, port = 1902  "));
+    EXPECT_TRUE(log.Contains("SendThread 1902 : Add To Multicast Group Info "));
+    EXPECT_FALSE(worker.WaitUntilReceiveEnded(0ms)) << "it receives on the port it found";
     Stop(worker);
 }
 
@@ -91,9 +68,7 @@ TEST_F(WorkerCreation, MulticastWorkerGivesUpAfterTwentyRetries)
     EXPECT_EQ(messages[messages.size() - 2],
               "SendThread 1920 : Create Search Device Work Thread Error : bind: Address already in use   ");
     EXPECT_EQ(messages.back(), "SendThread 1920 : Handle Create Search Device Work Thread Error  ");
-    EXPECT_EQ(log.IndexOf(Line("SendThread %d : Test Create Search Device Work Thread, testCount = %d, port = %d  ",
-                               1921, 21, 1921)),
-              -1);
+    EXPECT_EQ(log.IndexOf("SendThread 1921 : Test Create Search Device Work Thread, testCount = 21, port = 1921  "), -1);
 
     // An idle worker still takes part in every pass, and says why its send fails.
     worker.ClearDevice();
@@ -112,15 +87,16 @@ TEST_F(WorkerCreation, MulticastWorkerWithoutRetryStaysIdleOnATakenPort)
     Stop(worker);
 }
 
-TEST_F(WorkerCreation, PerAddressWorkerRetriesOnItsOwnAddress)
+TEST_F(WorkerCreation, PerAddressWorkerRetriesOnItsOwnAddressAndNeverTouchesAGroup)
 {
     Occupy(1530, 1530);
     CSearchDeviceMultiCommandThead worker;
     worker.InitThreadValue("127.0.0.1", 1530, true);
     EXPECT_EQ(worker.Port(), 1531);
     EXPECT_TRUE(log.Contains("SendThread 1531 : Test Create Search Device Work Thread, testCount = 1, port = 1531  "));
-    EXPECT_EQ(log.IndexOf("SendThread 1531 : Add To Multicast Group Info "), -1) << "it joins no group";
     Stop(worker);
+    EXPECT_TRUE(log.Contains("SendThread 1531 : Exit Search Device Tread , bExitSock : 1  "));
+    for (const std::string& message : log.Messages()) EXPECT_EQ(message.find("Group"), std::string::npos) << message;
 }
 
 TEST_F(WorkerCreation, PerAddressWorkerWithAnInvalidAddressTriesEveryPortThenIdles)
@@ -141,15 +117,6 @@ TEST_F(WorkerCreation, MulticastWorkerLeavesTheGroupBeforeItStops)
     int leave = log.IndexOf("SendThread 1900 : Leave To Multicast Group Info ");
     ASSERT_GE(leave, 0);
     EXPECT_GT(log.IndexOf("SendThread 1900 : Exit Search Device Tread , bExitSock : 1  "), leave);
-}
-
-TEST_F(WorkerCreation, PerAddressWorkerStopsWithoutAnyGroupLine)
-{
-    CSearchDeviceMultiCommandThead worker;
-    worker.InitThreadValue("127.0.0.1", 1530, true);
-    Stop(worker);
-    EXPECT_TRUE(log.Contains("SendThread 1530 : Exit Search Device Tread , bExitSock : 1  "));
-    for (const std::string& message : log.Messages()) EXPECT_EQ(message.find("Group"), std::string::npos) << message;
 }
 
 }  // namespace

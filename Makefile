@@ -1,6 +1,7 @@
 # Shortcuts for a fresh clone. `make demo` is the one to try first: it
-# installs and builds what is missing, then runs the search against simulated
-# NAS devices on a private network of namespaces (root needed).
+# installs and builds what is missing, then shows the nasscout window
+# searching among simulated NAS devices on a private network of namespaces
+# (root needed).
 BUILD_DIR ?= build
 
 .PHONY: all deps configure build tools demo test
@@ -17,14 +18,17 @@ configure: deps
 build: configure
 	cmake --build $(BUILD_DIR)
 
-# nasscout-cli and nasscout-sim only: all the demo needs.
+# nasscout-cli and nasscout-sim only.
 tools: configure
 	cmake --build $(BUILD_DIR) --target nasscout-cli nasscout-sim
 
-# The root check comes first, so nobody waits for a build that cannot be shown.
+# The root check comes first, so nobody waits for a build that cannot be
+# shown. The window, nasscout-cli (for `scripts/demo.sh --cli`) and the
+# simulator: all the demo needs.
 demo:
 	@scripts/demo.sh --check
-	@$(MAKE) --no-print-directory tools
+	@$(MAKE) --no-print-directory configure
+	cmake --build $(BUILD_DIR) --target nasscout nasscout-cli nasscout-sim
 	scripts/demo.sh $(BUILD_DIR)
 
 test:

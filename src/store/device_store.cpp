@@ -45,13 +45,11 @@ private:
     pthread_mutex_t* mutex_;
 };
 
-// Whole texts of one record field: "ZORVA" never matches "ZORVAX".
-bool SameText(const char* left, const char* right) { return std::strncmp(left, right, DEVICEINFO_TEXT_SIZE) == 0; }
-
+// The whole text: "ZORVA" is listed, "ZORVAX" is not.
 bool IsListedVendor(const char* factory)
 {
     for (const char* vendor : kListedVendors) {
-        if (SameText(factory, vendor)) return true;
+        if (SameDeviceText(factory, vendor)) return true;
     }
     return false;
 }
@@ -118,7 +116,7 @@ void AddDevice(DeviceStore* store, deviceinfo* device)
                 entry.lifetime = device->lifetime;
                 return;
             }
-            if (SameText(entry.ip, device->ip)) {
+            if (SameDeviceText(entry.ip, device->ip)) {
                 entry = *device;
                 return;
             }
@@ -137,7 +135,7 @@ void RemoveDevice(DeviceStore* store, const deviceinfo* device)
 {
     StoreLock lock(store);
     for (auto entry = store->devices.begin(); entry != store->devices.end(); ++entry) {
-        if (SameText(entry->id, device->id)) {
+        if (SameDeviceText(entry->id, device->id)) {
             store->devices.erase(entry);
             return;
         }

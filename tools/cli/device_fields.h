@@ -3,7 +3,7 @@
 
 #include <searchdevice/deviceinfo.h>
 
-#include <cstring>
+#include <cstring>  // strnlen
 #include <string>
 
 namespace cli {
@@ -13,11 +13,6 @@ namespace cli {
 inline std::string FieldText(const char (&field)[DEVICEINFO_TEXT_SIZE])
 {
     return std::string(field, strnlen(field, DEVICEINFO_TEXT_SIZE));
-}
-
-inline bool SameField(const char (&left)[DEVICEINFO_TEXT_SIZE], const char (&right)[DEVICEINFO_TEXT_SIZE])
-{
-    return std::strncmp(left, right, DEVICEINFO_TEXT_SIZE) == 0;
 }
 
 }  // namespace cli

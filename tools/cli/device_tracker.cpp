@@ -10,9 +10,9 @@ namespace {
 
 bool SameDescription(const deviceinfo& left, const deviceinfo& right)
 {
-    return SameField(left.id, right.id) && SameField(left.ip, right.ip) && SameField(left.host, right.host) &&
-           SameField(left.product, right.product) && SameField(left.detail, right.detail) &&
-           SameField(left.version, right.version) && SameField(left.factory, right.factory);
+    return SameDeviceText(left.id, right.id) && SameDeviceText(left.ip, right.ip) && SameDeviceText(left.host, right.host) &&
+           SameDeviceText(left.product, right.product) && SameDeviceText(left.detail, right.detail) &&
+           SameDeviceText(left.version, right.version) && SameDeviceText(left.factory, right.factory);
 }
 
 // The report, with the detail and version of the same device filled in from
@@ -20,7 +20,7 @@ bool SameDescription(const deviceinfo& left, const deviceinfo& right)
 deviceinfo Merged(const deviceinfo& known, const deviceinfo& report)
 {
     deviceinfo merged = report;
-    if (!SameField(known.id, report.id)) return merged;  // another device took the address
+    if (!SameDeviceText(known.id, report.id)) return merged;  // another device took the address
     if (merged.detail[0] == '\0') std::copy(std::begin(known.detail), std::end(known.detail), merged.detail);
     if (merged.version[0] == '\0') std::copy(std::begin(known.version), std::end(known.version), merged.version);
     return merged;
@@ -33,7 +33,7 @@ std::vector<DeviceChange> DeviceTracker::Update(const std::vector<deviceinfo>& c
 {
     auto atAddress = [](const std::vector<deviceinfo>& list, const deviceinfo& device) {
         return std::find_if(list.begin(), list.end(),
-                            [&](const deviceinfo& entry) { return SameField(entry.ip, device.ip); });
+                            [&](const deviceinfo& entry) { return SameDeviceText(entry.ip, device.ip); });
     };
 
     std::vector<DeviceChange> changes;

@@ -25,6 +25,13 @@
 #define DEVICE_TYPE_BYEBYE 4 /* the device announced that it leaves */
 
 #ifdef __cplusplus
+/* Whether two texts of a record field are the same: equal up to their
+ * terminators, or over all 32 bytes where a field has none. */
+inline bool SameDeviceText(const char* left, const char* right)
+{
+    return std::strncmp(left, right, DEVICEINFO_TEXT_SIZE) == 0;
+}
+
 struct deviceinfo {
 #else
 typedef struct deviceinfo {
@@ -54,15 +61,10 @@ typedef struct deviceinfo {
      * lifetime is not compared. */
     bool compare(deviceinfo other) const
     {
-        bool same = true;
-        same &= std::strncmp(id, other.id, DEVICEINFO_TEXT_SIZE) == 0;
-        same &= std::strncmp(ip, other.ip, DEVICEINFO_TEXT_SIZE) == 0;
-        same &= std::strncmp(host, other.host, DEVICEINFO_TEXT_SIZE) == 0;
-        same &= std::strncmp(product, other.product, DEVICEINFO_TEXT_SIZE) == 0;
-        same &= std::strncmp(detail, other.detail, DEVICEINFO_TEXT_SIZE) == 0;
-        same &= std::strncmp(version, other.version, DEVICEINFO_TEXT_SIZE) == 0;
-        same &= std::strncmp(factory, other.factory, DEVICEINFO_TEXT_SIZE) == 0;
-        return same && type == other.type;
+        return SameDeviceText(id, other.id) && SameDeviceText(ip, other.ip) && SameDeviceText(host, other.host) &&
+               SameDeviceText(product, other.product) && SameDeviceText(detail, other.detail) &&
+               SameDeviceText(version, other.version) && SameDeviceText(factory, other.factory) &&
+               type == other.type;
     }
 };
 #else

@@ -49,9 +49,9 @@ std::vector<deviceinfo> Devices(char tag)
 void FillStore(const std::vector<deviceinfo> &devices)
 {
     DeviceStore *store = GetDeviceStore();
-    pthread_mutex_lock(&store->mutex);
+    store->mutex.lock();
     store->devices = devices;
-    pthread_mutex_unlock(&store->mutex);
+    store->mutex.unlock();
 }
 
 double Median(std::vector<double> values)

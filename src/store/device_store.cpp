@@ -19,31 +19,20 @@ constexpr int64_t kShortestKeptLifetime = 46;
 // atomic because exit may run on another.
 std::atomic<bool> g_bEngineStartedByStore{false};
 
-// The store plus what creating and destroying it takes.
+// The store plus what destroying it takes.
 struct StoreOwner {
     DeviceStore store;
 
-    StoreOwner() { pthread_mutex_init(&store.mutex, nullptr); }
     ~StoreOwner()
     {
         // The desktop never stops the engine; its receive threads outlive
-        // main and must not find the mutex destroyed under them.
+        // main and must not find the store destroyed under them.
         if (g_bEngineStartedByStore.exchange(false)) UninitSearchDeviceLib();
-        pthread_mutex_destroy(&store.mutex);
     }
 };
 
 // Holds the store's mutex for a scope, also when an exception leaves it.
-class StoreLock {
-public:
-    explicit StoreLock(DeviceStore* store) : mutex_(&store->mutex) { pthread_mutex_lock(mutex_); }
-    ~StoreLock() { pthread_mutex_unlock(mutex_); }
-    StoreLock(const StoreLock&) = delete;
-    StoreLock& operator=(const StoreLock&) = delete;
-
-private:
-    pthread_mutex_t* mutex_;
-};
+using StoreLock = AnnotatedLock<AnnotatedMutex<std::mutex>>;
 
 // The whole text: "ZORVA" is listed, "ZORVAX" is not.
 bool IsListedVendor(const char* factory)
@@ -110,7 +99,7 @@ void AddDevice(DeviceStore* store, deviceinfo* device)
     if (!IsListedVendor(device->factory)) return;
 
     {
-        StoreLock lock(store);
+        StoreLock lock(store->mutex);
         for (deviceinfo& entry : store->devices) {
             if (entry.compare(*device)) {
                 entry.lifetime = device->lifetime;
@@ -133,7 +122,7 @@ void AddDevice(DeviceStore* store, deviceinfo* device)
 
 void RemoveDevice(DeviceStore* store, const deviceinfo* device)
 {
-    StoreLock lock(store);
+    StoreLock lock(store->mutex);
     for (auto entry = store->devices.begin(); entry != store->devices.end(); ++entry) {
         if (SameDeviceText(entry->id, device->id)) {
             store->devices.erase(entry);
@@ -144,19 +133,19 @@ void RemoveDevice(DeviceStore* store, const deviceinfo* device)
 
 void CopyDeviceList(DeviceStore* store, std::vector<deviceinfo>& destination)
 {
-    StoreLock lock(store);
+    StoreLock lock(store->mutex);
     destination = store->devices;
 }
 
 void ClearDeviceList(DeviceStore* store)
 {
-    StoreLock lock(store);
+    StoreLock lock(store->mutex);
     store->devices.clear();
 }
 
 void AgeDeviceList(DeviceStore* store)
 {
-    StoreLock lock(store);
+    StoreLock lock(store->mutex);
     for (auto entry = store->devices.begin(); entry != store->devices.end();) {
         // Same as lifetime - step >= shortest, without overflowing on a hostile lifetime.
         if (entry->lifetime >= kShortestKeptLifetime + kAgeingStep) {

@@ -11,17 +11,18 @@
 // holding DeviceStore::mutex.
 #pragma once
 
+#include "annotated_mutex.h"
+
 #include <searchdevice/SearchDeviceLib.h>
 
-#include <pthread.h>
-
+#include <mutex>
 #include <vector>
 
 struct DeviceStore {
-    // Guarded by mutex. In order of first appearance, one entry per ip.
-    std::vector<deviceinfo> devices;
-    // Default (non-recursive): no operation takes it twice.
-    pthread_mutex_t mutex;
+    // Not recursive: no operation takes it twice.
+    AnnotatedMutex<std::mutex> mutex;
+    // In order of first appearance, one entry per ip.
+    std::vector<deviceinfo> devices GUARDED_BY(mutex);
     // Written before the engine starts; read-only while it runs.
     FindDeviceCallback applicationCallback = nullptr;
 };

@@ -20,9 +20,9 @@ std::vector<Forwarded> g_forwarded;
 void* RecordForwarded(void* pDevice, int nSearchPort)
 {
     DeviceStore* store = GetDeviceStore();
-    bool free = pthread_mutex_trylock(&store->mutex) == 0;
+    bool free = store->mutex.try_lock();
     size_t listed = free ? store->devices.size() : 0;
-    if (free) pthread_mutex_unlock(&store->mutex);
+    if (free) store->mutex.unlock();
     g_forwarded.push_back({*static_cast<deviceinfo*>(pDevice), nSearchPort, free, listed});
     return pDevice;
 }
@@ -190,9 +190,9 @@ TEST_F(DeviceStoreRules, ApplicationCallbackRunsAfterTheUpdateAndWithoutTheStore
 TEST_F(DeviceStoreRules, OutOfMemoryDropsTheAppendAndNeverLeavesTheStoreLocked)
 {
     Report(Device("192.0.2.20", "a", "ZORVA"));
-    pthread_mutex_lock(&store->mutex);
+    store->mutex.lock();
     store->devices.shrink_to_fit();  // the next append must allocate
-    pthread_mutex_unlock(&store->mutex);
+    store->mutex.unlock();
 
     t_failNextAllocation = true;
     Report(Device("192.0.2.21", "b", "ZORVA"));

@@ -47,9 +47,9 @@ protected:
         store = GetDeviceStore();
         store->applicationCallback = nullptr;
         ClearDeviceList(store);
-        pthread_mutex_lock(&store->mutex);
+        store->mutex.lock();
         std::vector<deviceinfo>().swap(store->devices);
-        pthread_mutex_unlock(&store->mutex);
+        store->mutex.unlock();
         testing::internal::CaptureStdout();
     }
     void TearDown() override
@@ -73,8 +73,8 @@ protected:
     // Whether the store's mutex is free right now (and leaves it free).
     bool StoreMutexIsFree()
     {
-        if (pthread_mutex_trylock(&store->mutex) != 0) return false;
-        pthread_mutex_unlock(&store->mutex);
+        if (!store->mutex.try_lock()) return false;
+        store->mutex.unlock();
         return true;
     }
 

@@ -7,28 +7,8 @@ class tst_NotificationCenter : public QObject
     Q_OBJECT
 
 private slots:
-    void deliversByNameAndSender();
     void stopsOnceRemovedOrDestroyed();
 };
-
-void tst_NotificationCenter::deliversByNameAndSender()
-{
-    NotificationCenter center;
-    QObject observer, sender, otherSender;
-    QStringList seen;
-
-    center.addObserver(&observer, "Ready", [&](const Notification &n) {
-        seen << "any:" + n.userInfo.value("k").toString();
-    });
-    center.addObserver(
-        &observer, "Ready", [&](const Notification &) { seen << "mine"; }, &sender);
-
-    center.postNotificationName("Ready", &otherSender, {{"k", "1"}});
-    center.postNotificationName("Ready", &sender, {{"k", "2"}});
-    center.postNotificationName("Other", &sender);
-
-    QCOMPARE(seen, QStringList({"any:1", "any:2", "mine"}));
-}
 
 // Includes removal by an earlier handler of the same post: a handler that
 // tears down another window must not have that window called a moment later.

@@ -1,9 +1,11 @@
 #include "device_store.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 
 namespace {
 
@@ -41,6 +43,34 @@ bool IsListedVendor(const char* factory)
         if (SameDeviceText(factory, vendor)) return true;
     }
     return false;
+}
+
+// Same as lifetime - step >= shortest, without overflowing on a hostile lifetime.
+bool SurvivesAgeing(const deviceinfo& entry) { return entry.lifetime >= kShortestKeptLifetime + kAgeingStep; }
+
+// Refreshes the lifetime of an identical entry, replaces the entry with the
+// record's ip, or appends the record; what it did, if more than a refresh.
+// Out of memory for the append, throws std::bad_alloc with the list unchanged.
+std::optional<StoreEvent> Keep(DeviceStore* store, const deviceinfo& device) REQUIRES(store->mutex)
+{
+    for (deviceinfo& entry : store->devices) {
+        if (entry.compare(device)) {
+            entry.lifetime = device.lifetime;
+            return std::nullopt;
+        }
+        if (SameDeviceText(entry.ip, device.ip)) {
+            entry = device;
+            return StoreEvent::Replaced;
+        }
+    }
+    store->devices.push_back(device);
+    return StoreEvent::Appended;
+}
+
+void Notify(const DeviceStore* store, StoreEvent event, const deviceinfo& entry) REQUIRES(store->eventMutex)
+    EXCLUDES(store->mutex)
+{
+    if (store->observer) store->observer(event, entry);
 }
 
 }  // namespace
@@ -98,37 +128,32 @@ void AddDevice(DeviceStore* store, deviceinfo* device)
     std::fflush(stdout);
     if (!IsListedVendor(device->factory)) return;
 
-    {
+    StoreLock delivering(store->eventMutex);
+    std::optional<StoreEvent> event;
+    try {
         StoreLock lock(store->mutex);
-        for (deviceinfo& entry : store->devices) {
-            if (entry.compare(*device)) {
-                entry.lifetime = device->lifetime;
-                return;
-            }
-            if (SameDeviceText(entry.ip, device->ip)) {
-                entry = *device;
-                return;
-            }
-        }
-        try {
-            store->devices.push_back(*device);
-            return;
-        } catch (const std::bad_alloc&) {
-            // Dropped: this runs on an engine thread, where an exception has nowhere to go.
-        }
+        event = Keep(store, *device);
+    } catch (const std::bad_alloc&) {
+        // Dropped: this runs on an engine thread, where an exception has nowhere to go.
+        std::fprintf(stderr, "nasscout: out of memory, device %.32s (%.32s) not listed\n", device->ip, device->id);
+        return;
     }
-    std::fprintf(stderr, "nasscout: out of memory, device %.32s (%.32s) not listed\n", device->ip, device->id);
+    if (event) Notify(store, *event, *device);
 }
 
 void RemoveDevice(DeviceStore* store, const deviceinfo* device)
 {
-    StoreLock lock(store->mutex);
-    for (auto entry = store->devices.begin(); entry != store->devices.end(); ++entry) {
-        if (SameDeviceText(entry->id, device->id)) {
-            store->devices.erase(entry);
-            return;
-        }
+    StoreLock delivering(store->eventMutex);
+    deviceinfo removed;
+    {
+        StoreLock lock(store->mutex);
+        auto entry = std::find_if(store->devices.begin(), store->devices.end(),
+                                  [device](const deviceinfo& listed) { return SameDeviceText(listed.id, device->id); });
+        if (entry == store->devices.end()) return;
+        removed = *entry;
+        store->devices.erase(entry);
     }
+    Notify(store, StoreEvent::ByeBye, removed);
 }
 
 void CopyDeviceList(DeviceStore* store, std::vector<deviceinfo>& destination)
@@ -139,22 +164,35 @@ void CopyDeviceList(DeviceStore* store, std::vector<deviceinfo>& destination)
 
 void ClearDeviceList(DeviceStore* store)
 {
-    StoreLock lock(store->mutex);
-    store->devices.clear();
+    StoreLock delivering(store->eventMutex);
+    std::vector<deviceinfo> removed;
+    {
+        StoreLock lock(store->mutex);
+        removed.swap(store->devices);
+    }
+    for (const deviceinfo& entry : removed) Notify(store, StoreEvent::Cleared, entry);
 }
 
 void AgeDeviceList(DeviceStore* store)
 {
-    StoreLock lock(store->mutex);
-    for (auto entry = store->devices.begin(); entry != store->devices.end();) {
-        // Same as lifetime - step >= shortest, without overflowing on a hostile lifetime.
-        if (entry->lifetime >= kShortestKeptLifetime + kAgeingStep) {
-            entry->lifetime -= kAgeingStep;
-            ++entry;
-        } else {
-            entry = store->devices.erase(entry);
+    StoreLock delivering(store->eventMutex);
+    std::vector<deviceinfo> agedOut;
+    {
+        StoreLock lock(store->mutex);
+        // Room for the copies first, so that running out of memory changes nothing.
+        const auto kept = std::count_if(store->devices.begin(), store->devices.end(), SurvivesAgeing);
+        agedOut.reserve(store->devices.size() - static_cast<std::size_t>(kept));
+        for (auto entry = store->devices.begin(); entry != store->devices.end();) {
+            if (SurvivesAgeing(*entry)) {
+                entry->lifetime -= kAgeingStep;
+                ++entry;
+            } else {
+                agedOut.push_back(*entry);
+                entry = store->devices.erase(entry);
+            }
         }
     }
+    for (const deviceinfo& entry : agedOut) Notify(store, StoreEvent::AgedOut, entry);
 }
 
 void ToUpperAscii(char* text)

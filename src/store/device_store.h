@@ -6,25 +6,50 @@
 // Threads: DeviceStoreCallback, AddDevice and RemoveDevice run on engine
 // receive threads, always inside the engine's report lock; the other
 // operations run on the application's thread.
-// Lock order: the engine's report lock, then DeviceStore::mutex, never the
-// other way. No operation calls the engine or the application callback while
-// holding DeviceStore::mutex.
+// Lock order: the engine's report lock, then DeviceStore::eventMutex, then
+// DeviceStore::mutex, never the other way. No operation calls the engine,
+// the observer or the application callback while holding DeviceStore::mutex.
 #pragma once
 
 #include "annotated_mutex.h"
 
 #include <searchdevice/SearchDeviceLib.h>
 
+#include <functional>
 #include <mutex>
 #include <vector>
 
+// What a change did to the list. An identical report only refreshes the
+// lifetime and is no event.
+enum class StoreEvent {
+    Appended,  // a new ip: the entry appended
+    Replaced,  // a known ip, another record: the entry as it is now, in its old place
+    ByeBye,    // the entry the device's bye-bye removed
+    AgedOut,   // an entry an ageing pass removed, with the lifetime it had
+    Cleared,   // ClearDeviceList: one per entry, in list order
+};
+
+// Called with each event and a copy of the entry, after the change, outside
+// DeviceStore::mutex and on the thread that made the change: an engine
+// receive thread, inside the engine's report lock, for a report (before the
+// application callback); the caller's for ageing and clearing. Calls are
+// never concurrent and come in the order of the changes. It may read the
+// store (CopyDeviceList) but must not change it, call the engine or throw.
+using StoreObserver = std::function<void(StoreEvent event, deviceinfo entry)>;
+
 struct DeviceStore {
+    // Held from a change until its events are delivered, so the observer
+    // sees the changes of all threads in the order they were made.
+    AnnotatedMutex<std::mutex> eventMutex ACQUIRED_BEFORE(mutex);
     // Not recursive: no operation takes it twice.
     AnnotatedMutex<std::mutex> mutex;
     // In order of first appearance, one entry per ip.
     std::vector<deviceinfo> devices GUARDED_BY(mutex);
     // Written before the engine starts; read-only while it runs.
     FindDeviceCallback applicationCallback = nullptr;
+    // May be empty. Written before the engine starts and while nobody ages or
+    // clears the list; read-only otherwise.
+    StoreObserver observer;
 };
 
 // The one store, created on first use (thread-safe) and destroyed at exit.
@@ -57,6 +82,9 @@ void AddDevice(DeviceStore* store, deviceinfo* device);
 // Removes the first entry with the record's id.
 void RemoveDevice(DeviceStore* store, const deviceinfo* device);
 
+// The operations that change the list report each change to the observer
+// (StoreEvent says which); AddDevice and RemoveDevice at most one.
+
 // Replaces `destination` with a copy of the list. Out of memory, throws
 // std::bad_alloc with the store unlocked and unchanged.
 void CopyDeviceList(DeviceStore* store, std::vector<deviceinfo>& destination);
@@ -64,6 +92,8 @@ void CopyDeviceList(DeviceStore* store, std::vector<deviceinfo>& destination);
 void ClearDeviceList(DeviceStore* store);
 
 // Takes 10 from every lifetime and removes entries that would drop below 46.
+// Out of memory for the copies of the entries it removes, throws
+// std::bad_alloc with the store unlocked and unchanged.
 void AgeDeviceList(DeviceStore* store);
 
 // 'a' to 'z' to capitals in place; every other byte stays.

@@ -67,6 +67,36 @@ std::string ListProblem(const std::vector<deviceinfo>& devices)
     return "";
 }
 
+// Empty when replaying `events` from an empty list ends with `devices`
+// (lifetimes aside: refreshes are no event); otherwise the first event that
+// does not fit the list as the earlier ones left it.
+std::string ReplayProblem(const std::vector<std::pair<StoreEvent, deviceinfo>>& events,
+                          const std::vector<deviceinfo>& devices)
+{
+    std::map<std::string, deviceinfo> replayed;
+    for (size_t index = 0; index < events.size(); ++index) {
+        const auto& [event, entry] = events[index];
+        auto known = replayed.find(entry.ip);
+        const std::string where = " at event " + std::to_string(index) + " for " + entry.ip;
+        if ((event == StoreEvent::Appended) != (known == replayed.end())) return "appended or replaced wrongly" + where;
+        if (event == StoreEvent::Appended || event == StoreEvent::Replaced) {
+            replayed[entry.ip] = entry;
+        } else if (!known->second.compare(entry)) {
+            return "removed another record than the listed one" + where;
+        } else {
+            replayed.erase(known);
+        }
+    }
+    if (replayed.size() != devices.size()) return "the replay ends with another number of entries";
+    for (const deviceinfo& entry : devices) {
+        auto replayedEntry = replayed.find(entry.ip);
+        if (replayedEntry == replayed.end() || !replayedEntry->second.compare(entry)) {
+            return "the replay ends without " + std::string(entry.ip);
+        }
+    }
+    return "";
+}
+
 // The window's side: it takes its own lock around copying, as a window
 // guarding its table would. The application callback takes the same lock, so
 // a store that called out while holding its mutex shows as a lock-order
@@ -172,8 +202,16 @@ TEST_F(StoreUnderReporters, CopiesSeeOneWholeSentRecordPerAddressAndTheEndIsTheL
     }
 }
 
-TEST_F(StoreUnderReporters, ClearsAndAgeingDuringReportsNeverLeaveAPartialOrDoubleEntry)
+// Reports, clears and ageing change the list on different threads; the
+// observer must still hear the changes in the order they were made.
+TEST_F(StoreUnderReporters, ClearsAndAgeingDuringReportsNeverLeaveAPartialOrDoubleEntryAndAreHeardInOrder)
 {
+    std::mutex heardMutex;
+    std::vector<std::pair<StoreEvent, deviceinfo>> heard;
+    store->observer = [&](StoreEvent event, deviceinfo entry) {
+        std::lock_guard<std::mutex> lock(heardMutex);
+        heard.emplace_back(event, entry);
+    };
     int rounds = 0;
     Run([&] {
         ASSERT_EQ(ListProblem(CopyAsTheWindowDoes()), "");
@@ -184,6 +222,8 @@ TEST_F(StoreUnderReporters, ClearsAndAgeingDuringReportsNeverLeaveAPartialOrDoub
     EXPECT_GT(rounds, 1);
     EXPECT_EQ(ListProblem(StoredDevices()), "");
     EXPECT_EQ(g_forwardedInOrder.size(), static_cast<size_t>(kReporters * kReportsEach));
+    std::lock_guard<std::mutex> lock(heardMutex);
+    EXPECT_EQ(ReplayProblem(heard, StoredDevices()), "");
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <new>
+#include <thread>
 
 namespace {
 
@@ -27,6 +29,24 @@ void* RecordForwarded(void* pDevice, int nSearchPort)
     return pDevice;
 }
 
+// An observer's event as one line: kind, id@ip, host, vendor, lifetime.
+std::string Describe(StoreEvent event, const deviceinfo& entry)
+{
+    static const char* const kinds[] = {"appended", "replaced", "bye-bye", "aged out", "cleared"};
+    return std::string(kinds[static_cast<int>(event)]) + " " + entry.id + "@" + entry.ip + " " + entry.host + " " +
+           entry.factory + " " + std::to_string(entry.lifetime);
+}
+
+// What the observer was told, and where and when.
+struct Heard {
+    std::string event;
+    bool storeMutexWasFree;
+    size_t listedWhenCalled;
+    bool eventLockWasHeld;   // as another thread saw it
+    size_t forwardedBefore;  // reports the application had been handed by then
+    std::thread::id thread;
+};
+
 class DeviceStoreRules : public EmptyStore {
 protected:
     void SetUp() override
@@ -34,10 +54,30 @@ protected:
         EmptyStore::SetUp();
         g_forwarded.clear();
         store->applicationCallback = RecordForwarded;
+        store->observer = [this](StoreEvent event, deviceinfo entry) {
+            bool free = store->mutex.try_lock();
+            size_t listed = free ? store->devices.size() : 0;
+            if (free) store->mutex.unlock();
+            bool held = false;
+            std::thread([&] {
+                held = !store->eventMutex.try_lock();
+                if (!held) store->eventMutex.unlock();
+            }).join();
+            heard.push_back({Describe(event, entry), free, listed, held, g_forwarded.size(), std::this_thread::get_id()});
+        };
     }
 
     // A report as the engine makes it: through the callback, port 1900.
     void Report(deviceinfo device) { DeviceStoreCallback(&device, 1900); }
+
+    std::vector<std::string> HeardEvents() const
+    {
+        std::vector<std::string> events;
+        for (const Heard& one : heard) events.push_back(one.event);
+        return events;
+    }
+
+    std::vector<Heard> heard;
 };
 
 // Vendor filter.
@@ -134,6 +174,56 @@ TEST_F(DeviceStoreRules, OtherReportKindsChangeNothingButReachTheApplication)
     EXPECT_EQ(g_forwarded.size(), 6u);
 }
 
+// What the observer hears.
+
+TEST_F(DeviceStoreRules, EachOperationReportsItsChangesAndNothingElse)
+{
+    struct Case {
+        const char* operation;
+        std::function<void()> run;
+        std::vector<std::string> events;
+    };
+    const std::vector<Case> cases = {
+        {"a new address",
+         [&] { Report(Device("192.0.2.22", "c", "nestral")); },
+         {"appended c@192.0.2.22 nas NESTRAL 60"}},
+        {"an identical report", [&] { Report(Device("192.0.2.21", "b", "ZORVA")); }, {}},
+        {"a renamed device",
+         [&] { Report(Device("192.0.2.20", "a", "ZORVA", DEVICE_TYPE_ANSWER, "nas2")); },
+         {"replaced a@192.0.2.20 nas2 ZORVA 60"}},
+        {"another device at a known address",
+         [&] { Report(Device("192.0.2.21", "d", "taviro", DEVICE_TYPE_ALIVE)); },
+         {"replaced d@192.0.2.21 nas TAVIRO 60"}},
+        {"a vendor not listed", [&] { Report(Device("192.0.2.23", "e", "acme")); }, {}},
+        {"a bye-bye, from anywhere",
+         [&] { Report(Device("203.0.113.9", "b", "acme", DEVICE_TYPE_BYEBYE)); },
+         {"bye-bye b@192.0.2.21 nas ZORVA 50"}},
+        {"a bye-bye of an unknown id", [&] { Report(Device("192.0.2.20", "x", "ZORVA", DEVICE_TYPE_BYEBYE)); }, {}},
+        {"another report kind", [&] { Report(Device("192.0.2.24", "f", "ZORVA", 3)); }, {}},
+        {"ageing", [&] { AgeDeviceList(store); }, {"aged out b@192.0.2.21 nas ZORVA 50"}},
+        {"clearing",
+         [&] { ClearDeviceList(store); },
+         {"cleared a@192.0.2.20 nas ZORVA 60", "cleared b@192.0.2.21 nas ZORVA 50"}},
+        {"copying", [&] { StoredDevices(); }, {}},
+    };
+    for (const Case& test : cases) {
+        ClearDeviceList(store);
+        Report(Device("192.0.2.20", "a", "ZORVA"));
+        Report(Device("192.0.2.21", "b", "ZORVA"));
+        AgeDeviceList(store);
+        Report(Device("192.0.2.20", "a", "ZORVA"));  // a: 60, b: 50, aged once
+        heard.clear();
+
+        test.run();
+        EXPECT_EQ(HeardEvents(), test.events) << test.operation;
+        for (const Heard& one : heard) {
+            EXPECT_TRUE(one.storeMutexWasFree) << test.operation;
+            EXPECT_TRUE(one.eventLockWasHeld) << test.operation << ": another thread's change could be heard first";
+            EXPECT_EQ(one.thread, std::this_thread::get_id()) << test.operation;
+        }
+    }
+}
+
 // Ageing, copy, clear.
 
 TEST_F(DeviceStoreRules, AgeingKeepsEntriesWhileTenLessLeavesAtLeastFortySix)
@@ -173,16 +263,26 @@ TEST_F(DeviceStoreRules, CopyReplacesTheDestinationAndClearEmptiesOnlyTheList)
 
 // Locking.
 
-TEST_F(DeviceStoreRules, ApplicationCallbackRunsAfterTheUpdateAndWithoutTheStoresLock)
+TEST_F(DeviceStoreRules, ObserverThenApplicationRunAfterTheUpdateWithoutTheStoresLockOnTheReportingThread)
 {
     Report(Device("192.0.2.20", "a", "ZORVA"));
-    Report(Device("192.0.2.20", "a", "ZORVA", DEVICE_TYPE_BYEBYE));
+    std::thread engineThread([this] { Report(Device("192.0.2.20", "a", "ZORVA", DEVICE_TYPE_BYEBYE)); });
+    const std::thread::id reporter = engineThread.get_id();
+    engineThread.join();
 
+    ASSERT_EQ(heard.size(), 2u);
     ASSERT_EQ(g_forwarded.size(), 2u);
-    EXPECT_TRUE(g_forwarded[0].storeMutexWasFree);
+    for (size_t report = 0; report < 2; ++report) {
+        EXPECT_TRUE(heard[report].storeMutexWasFree) << report;
+        EXPECT_TRUE(g_forwarded[report].storeMutexWasFree) << report;
+        EXPECT_EQ(heard[report].forwardedBefore, report) << "the observer hears of a report before the application";
+    }
+    EXPECT_EQ(heard[0].listedWhenCalled, 1u);
     EXPECT_EQ(g_forwarded[0].listedWhenCalled, 1u);
-    EXPECT_TRUE(g_forwarded[1].storeMutexWasFree);
+    EXPECT_EQ(heard[1].listedWhenCalled, 0u);
     EXPECT_EQ(g_forwarded[1].listedWhenCalled, 0u);
+    EXPECT_EQ(heard[0].thread, std::this_thread::get_id());
+    EXPECT_EQ(heard[1].thread, reporter);
 }
 
 // std::vector reports a failed append by throwing: on an engine thread that
@@ -209,6 +309,14 @@ TEST_F(DeviceStoreRules, OutOfMemoryDropsTheAppendAndNeverLeavesTheStoreLocked)
     EXPECT_THROW(CopyDeviceList(store, destination), std::bad_alloc);
     t_failNextAllocation = false;
     EXPECT_TRUE(StoreMutexIsFree());
+
+    AgeDeviceList(store);  // the next pass would remove a and b: their copies for the observer need memory
+    t_failNextAllocation = true;
+    EXPECT_THROW(AgeDeviceList(store), std::bad_alloc);
+    t_failNextAllocation = false;
+    EXPECT_TRUE(StoreMutexIsFree());
+    ASSERT_EQ(StoredIds(), (std::vector<std::string>{"a", "b"})) << "unchanged";
+    EXPECT_EQ(StoredDevices()[0].lifetime, 50);
 }
 
 }  // namespace

@@ -38,14 +38,16 @@ inline std::vector<std::string> StoredIds()
     return ids;
 }
 
-// An empty store without an application callback, its list storage given
-// back, and the vendor lines on standard output kept out of the test log.
+// An empty store without an application callback or observer, its list
+// storage given back, and the vendor lines on standard output kept out of the
+// test log.
 class EmptyStore : public testing::Test {
 protected:
     void SetUp() override
     {
         store = GetDeviceStore();
         store->applicationCallback = nullptr;
+        store->observer = nullptr;
         ClearDeviceList(store);
         store->mutex.lock();
         std::vector<deviceinfo>().swap(store->devices);
@@ -60,6 +62,7 @@ protected:
             if (HasFailure()) std::fputs(captured.c_str(), stdout);
         }
         store->applicationCallback = nullptr;
+        store->observer = nullptr;
         ClearDeviceList(store);
     }
 

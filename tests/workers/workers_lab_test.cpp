@@ -129,7 +129,14 @@ TEST_F(WorkersInTheLab, MulticastWorkerSendsTheExactRequestToTheGroupAndReportsA
     udp::endpoint sender;
     long length = ReceiveWithin(bystander, asio::buffer(request), sender);
     ASSERT_GT(length, 0);
-    EXPECT_EQ(std::string(request, length), std::string(wire::MSearchRequest, wire::kMSearchRequestSize));
+    // Written out byte for byte: a change to the wire constants must show here.
+    EXPECT_EQ(std::string(request, length),
+              "M-SEARCH * HTTP/1.1\r\n"
+              "HOST: 239.143.255.250:1900\r\n"
+              "ST: urn:schemas-upnp-org:device:HomeNasDevice:1\r\n"
+              "MAN: \"ssdp:discover\"\r\n"
+              "MX: 3\r\n"
+              "\r\n");
     EXPECT_EQ(sender.port(), 1900);
     EXPECT_TRUE(reports.WaitFor("dev-20", DEVICE_TYPE_ANSWER, 1900));
     EXPECT_TRUE(reports.WaitFor("dev-21", DEVICE_TYPE_ANSWER, 1900));

@@ -3,26 +3,20 @@
 #include "wire_protocol.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace sim {
 
 namespace {
 
-constexpr char kMSearchMethod[] = "M-SEARCH ";
-
-// The headers that name the device, shared by answers and announcements.
-// The text between the two commas of SERVER is free; a device puts its
-// protocol version there. Lines end in CR LF; an empty line ends the message.
-std::string DeviceHeaders(const SimDevice& device)
+// A wire layout filled with the device's texts, one per %s in order.
+template <typename... Texts>
+std::string Fill(const char* layout, const Texts&... texts)
 {
-    std::string text;
-    text += std::string(wire::kLocationHeader) + " http://" + device.ip + ":80/desc.xml\r\n";
-    text += std::string(wire::kServerHeader) + " " + wire::kServerToken + device.version + ", UPnP/1.0, " +
-            device.vendor + "/" + device.host + "/" + device.product + "/" + device.detail + "\r\n";
-    text += std::string(wire::kUsnHeader) + " " + wire::kUuidPrefix + device.id + "::upnp:" +
-            wire::kRootDevice + "\r\n";
-    text += "\r\n";
+    const int size = std::snprintf(nullptr, 0, layout, texts.c_str()...);
+    std::string text(static_cast<std::size_t>(std::max(size, 0)), '\0');
+    std::snprintf(text.data(), text.size() + 1, layout, texts.c_str()...);
     return text;
 }
 
@@ -30,8 +24,7 @@ std::string DeviceHeaders(const SimDevice& device)
 
 std::string BroadcastReplyText(const SimDevice& device)
 {
-    return std::string(wire::kReplyIdKey) + device.id + "&" + wire::kReplyHostKey + device.host + "&" +
-           wire::kReplyVendorKey + device.vendor + "&" + wire::kReplyProductKey + device.product;
+    return Fill(wire::kBroadcastReplyLayout, device.id, device.host, device.vendor, device.product);
 }
 
 DHCPPACKET BuildBroadcastReply(const SimDevice& device)
@@ -47,13 +40,14 @@ DHCPPACKET BuildBroadcastReply(const SimDevice& device)
 
 std::string BuildSearchAnswer(const SimDevice& device)
 {
-    return "HTTP/1.1 200 OK\r\n" + DeviceHeaders(device);
+    return Fill(wire::kSearchAnswerLayout, device.ip, device.version, device.vendor, device.host, device.product,
+                device.detail, device.id);
 }
 
 std::string BuildNotify(const SimDevice& device, bool alive)
 {
-    return std::string(wire::kNotifyStart) + " * HTTP/1.1\r\n" + "NT: upnp:" + wire::kRootDevice + "\r\n" +
-           wire::kNtsHeader + " " + (alive ? wire::kAliveNts : wire::kByebyeNts) + "\r\n" + DeviceHeaders(device);
+    return Fill(alive ? wire::kNotifyAliveLayout : wire::kNotifyByebyeLayout, device.ip, device.version,
+                device.vendor, device.host, device.product, device.detail, device.id);
 }
 
 bool IsBroadcastSearch(const unsigned char* data, std::size_t length)
@@ -63,8 +57,8 @@ bool IsBroadcastSearch(const unsigned char* data, std::size_t length)
 
 bool IsMSearch(const char* data, std::size_t length)
 {
-    const std::size_t methodLength = sizeof kMSearchMethod - 1;
-    return length >= methodLength && std::memcmp(data, kMSearchMethod, methodLength) == 0;
+    const std::size_t startLength = sizeof wire::kMSearchStart - 1;
+    return length >= startLength && std::memcmp(data, wire::kMSearchStart, startLength) == 0;
 }
 
 }  // namespace sim

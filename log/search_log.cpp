@@ -17,11 +17,21 @@ constexpr char kFileNameSuffix[] = "SearchDeviceLog.txt";
 constexpr char kStartBanner[] = "------Start Log System-------\r\n";
 constexpr char kExitBanner[] = "------Exit Log System-------\r\n";
 
+using LineBuffer = char[kLineBufferSize];
+
 // Written only by OpenSearchLog, before any worker thread exists.
 bool g_logEnabled = false;
 char g_logPath[kPathBufferSize];
 
 bool LogIsArmed() { return g_logEnabled && g_logPath[0] != '\0'; }
+
+std::tm LocalTimeNow()
+{
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
+}
 
 // Appends `length` bytes to the log file with one write; false when it cannot be opened.
 bool AppendToLogFile(const char* text, size_t length)
@@ -39,19 +49,65 @@ void EchoToStandardOutput(const char* line, size_t length)
     std::fflush(stdout);
 }
 
-// Formats into `buffer`; the length, or 0 for a message that is empty,
-// fails to format or would not fit in 1023 characters.
-size_t FormatMessage(char (&buffer)[kLineBufferSize], const char* format, va_list arguments)
+// Formats into `buffer` after the `used` characters already there; the
+// length of the whole text, or 0 when it is empty, fails to format or would
+// not fit in 1023 characters.
+size_t FormatAfter(LineBuffer& buffer, size_t used, const char* format, va_list arguments)
 {
-    int length = std::vsnprintf(buffer, sizeof buffer, format, arguments);
-    if (length <= 0 || static_cast<size_t>(length) >= sizeof buffer) return 0;
-    return static_cast<size_t>(length);
+    int length = std::vsnprintf(buffer + used, sizeof buffer - used, format, arguments);
+    if (length < 0 || used + static_cast<size_t>(length) >= sizeof buffer) return 0;
+    return used + static_cast<size_t>(length);
 }
 
-void WriteLine(const char* line, size_t length)
+size_t Format(LineBuffer& buffer, const char* format, ...) __attribute__((format(printf, 2, 3)));
+size_t Format(LineBuffer& buffer, const char* format, ...)
 {
-    AppendToLogFile(line, length);
-    EchoToStandardOutput(line, length);
+    va_list arguments;
+    va_start(arguments, format);
+    size_t length = FormatAfter(buffer, 0, format, arguments);
+    va_end(arguments);
+    return length;
+}
+
+// How a message is stamped into its line.
+enum class Stamp {
+    DayAndTime,  // "message*[DD::HH:MM:SS]"
+    TimeOfDay,   // "[--HH:MM:SS.ffffff--]*message"
+};
+
+size_t StampLine(LineBuffer& line, Stamp stamp, const char* message)
+{
+    if (stamp == Stamp::DayAndTime) {
+        const std::tm local = LocalTimeNow();
+        return Format(line, "%s*[%02d::%02d:%02d:%02d]\r\n", message, local.tm_mday, local.tm_hour, local.tm_min,
+                      local.tm_sec);
+    }
+    // "2026-03-07T14:05:09.123456" without its date: the fraction only when not zero.
+    std::string clock = boost::posix_time::to_iso_extended_string(boost::posix_time::microsec_clock::local_time());
+    std::string::size_type dateEnd = clock.find('T');
+    const char* timeOfDay = dateEnd == std::string::npos ? clock.c_str() : clock.c_str() + dateEnd + 1;
+    return Format(line, "[--%s--]*%s\r\n", timeOfDay, message);
+}
+
+// Every stamped line is made and written here: the prefix and the formatted
+// message, stamped, appended to the file and echoed. 1 when a line was written.
+int WriteMessage(Stamp stamp, const char* prefix, const char* format, va_list arguments)
+{
+    if (!LogIsArmed() || format == nullptr) return 0;
+
+    LineBuffer message;
+    const size_t prefixLength = std::strlen(prefix);
+    if (prefixLength >= sizeof message) return 0;
+    std::memcpy(message, prefix, prefixLength);
+    const size_t messageLength = FormatAfter(message, prefixLength, format, arguments);
+    if (messageLength == 0) return 0;
+
+    LineBuffer line;
+    const size_t lineLength = StampLine(line, stamp, message);
+    if (lineLength == 0) return 0;
+    AppendToLogFile(line, lineLength);
+    EchoToStandardOutput(line, lineLength);
+    return 1;
 }
 
 }  // namespace
@@ -62,9 +118,7 @@ int OpenSearchLog(bool enable, const char* directory)
     std::memset(g_logPath, 0, sizeof g_logPath);
     if (!enable || directory == nullptr) return 0;
 
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
+    const std::tm local = LocalTimeNow();
     char fileName[kFileNameBufferSize];
     std::snprintf(fileName, sizeof fileName, "%02d-%02d-%02d-%s", local.tm_year + 1900, local.tm_mon + 1,
                   local.tm_mday, kFileNameSuffix);
@@ -81,25 +135,16 @@ int OpenSearchLog(bool enable, const char* directory)
 
 int WriteSearchLog(const char* format, ...)
 {
-    if (!LogIsArmed() || format == nullptr) return 0;
-
-    char message[kLineBufferSize];
     va_list arguments;
     va_start(arguments, format);
-    size_t messageLength = FormatMessage(message, format, arguments);
+    int written = WriteMessage(Stamp::DayAndTime, "", format, arguments);
     va_end(arguments);
-    if (messageLength == 0) return 0;
+    return written;
+}
 
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char line[kLineBufferSize];
-    int lineLength = std::snprintf(line, sizeof line, "%s*[%02d::%02d:%02d:%02d]\r\n", message, local.tm_mday,
-                                   local.tm_hour, local.tm_min, local.tm_sec);
-    if (lineLength <= 0 || static_cast<size_t>(lineLength) >= sizeof line) return 0;
-
-    WriteLine(line, static_cast<size_t>(lineLength));
-    return 1;
+int WriteSearchLogAfter(const char* prefix, const char* format, va_list arguments)
+{
+    return WriteMessage(Stamp::DayAndTime, prefix, format, arguments);
 }
 
 void CloseSearchLog()
@@ -112,39 +157,17 @@ int WriteSearchLogAt(const char* label, const char* location, int number, const 
 {
     if (!LogIsArmed() || label == nullptr || location == nullptr || message == nullptr) return 0;
 
-    FILE* file = std::fopen(g_logPath, "a+");
-    if (file == nullptr) return 0;
-    char line[kLineBufferSize];
-    int length = std::snprintf(line, sizeof line, "[%s]:%s(%d): %s\r\n", label, location, number, message);
-    if (length <= 0 || static_cast<size_t>(length) >= sizeof line) {
-        std::fclose(file);
-        return 0;
-    }
-    std::fwrite(line, 1, static_cast<size_t>(length), file);
-    std::fclose(file);
-    return 1;
+    LineBuffer line;
+    const size_t length = Format(line, "[%s]:%s(%d): %s\r\n", label, location, number, message);
+    if (length == 0) return 0;
+    return AppendToLogFile(line, length) ? 1 : 0;
 }
 
 int WriteSearchLogStamped(const char* format, ...)
 {
-    if (!LogIsArmed() || format == nullptr) return 0;
-
-    char message[kLineBufferSize];
     va_list arguments;
     va_start(arguments, format);
-    size_t messageLength = FormatMessage(message, format, arguments);
+    int written = WriteMessage(Stamp::TimeOfDay, "", format, arguments);
     va_end(arguments);
-    if (messageLength == 0) return 0;
-
-    // "2026-03-07T14:05:09.123456" without its date: the fraction only when not zero.
-    std::string stamp = boost::posix_time::to_iso_extended_string(boost::posix_time::microsec_clock::local_time());
-    std::string::size_type dateEnd = stamp.find('T');
-    const char* timeOfDay = dateEnd == std::string::npos ? stamp.c_str() : stamp.c_str() + dateEnd + 1;
-
-    char line[kLineBufferSize];
-    int lineLength = std::snprintf(line, sizeof line, "[--%s--]*%s\r\n", timeOfDay, message);
-    if (lineLength <= 0 || static_cast<size_t>(lineLength) >= sizeof line) return 0;
-
-    WriteLine(line, static_cast<size_t>(lineLength));
-    return 1;
+    return written;
 }

@@ -8,6 +8,8 @@
 // the writers only read it, from any thread, without a lock.
 #pragma once
 
+#include <cstdarg>
+
 // Arms the log in `directory` (which should end in '/'; the dated file name is
 // appended as it is) and writes the start banner. Returns 1 when armed, 0 when
 // the log is off: disabled, no directory, or a path that would not fit.
@@ -17,6 +19,11 @@ int OpenSearchLog(bool enable, const char* directory);
 // Returns 1 when a line was produced, 0 when the log is off or the message is
 // empty, unformattable or too long for a 1023-character line.
 int WriteSearchLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The same line as WriteSearchLog with `prefix` (not null, taken literally)
+// in front of the format: for writers that begin every line alike.
+int WriteSearchLogAfter(const char* prefix, const char* format, va_list arguments)
+    __attribute__((format(printf, 2, 0)));
 
 // Writes the exit banner. The log stays armed: later lines land in the same file.
 void CloseSearchLog();

@@ -1,7 +1,6 @@
 // The engine's C call interface: the only symbols the library exports.
 #include <searchdevice/SearchDeviceLib.h>
 
-#include "search_device_broadcast_thread.h"
 #include "search_log.h"
 #include "search_manager.h"
 
@@ -17,13 +16,12 @@ int InitSearchDeviceLib(FindDeviceCallback callback, bool bLog, void* logDir, bo
 
 int SendMessage(void* pdhcp)
 {
-    if (pdhcp != nullptr) {
+    // Null stays null: the broadcast worker sends the default search packet then.
+    if (pdhcp != nullptr)
         WriteSearchLog("SendMessage : pdhcp is not NULL ");
-        return SendSearchMessage(pdhcp);
-    }
-    WriteSearchLog("SendMessage : pdhcp is NULL ");
-    DHCPPACKET packet = DefaultSearchPacket();
-    return SendSearchMessage(&packet);
+    else
+        WriteSearchLog("SendMessage : pdhcp is NULL ");
+    return SendSearchMessage(pdhcp);
 }
 
 void UninitSearchDeviceLib(void)

@@ -2,25 +2,43 @@
 
 #include "search_log.h"
 
-boost::mutex g_findDeviceMutex;
+#include <cstdarg>
+#include <cstdio>
+
+AnnotatedMutex<boost::mutex> g_findDeviceMutex;
 FindDeviceCallback g_findDeviceCallback = nullptr;
+
+namespace {
+
+// Writes "Handle <port> : Search <port> Thread " and the formatted message to the search log.
+void WriteReportLog(int nSearchPort, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void WriteReportLog(int nSearchPort, const char* format, ...)
+{
+    char prefix[64];
+    std::snprintf(prefix, sizeof prefix, "Handle %d : Search %d Thread ", nSearchPort, nSearchPort);
+    va_list arguments;
+    va_start(arguments, format);
+    WriteSearchLogAfter(prefix, format, arguments);
+    va_end(arguments);
+}
+
+}  // namespace
 
 void SetFindDeviceCallback(FindDeviceCallback callback)
 {
-    boost::mutex::scoped_lock lock(g_findDeviceMutex);
+    AnnotatedLock lock(g_findDeviceMutex);
     g_findDeviceCallback = callback;
 }
 
 void HandleFindDevice(void* pDevice, int /*nSize*/, int nSearchPort)
 {
-    WriteSearchLog("Handle %d : Search %d Thread Find Device and wait for mutex  ", nSearchPort, nSearchPort);
-    boost::mutex::scoped_lock lock(g_findDeviceMutex);
-    WriteSearchLog("Handle %d : Search %d Thread Find Device have Mutex  ", nSearchPort, nSearchPort);
+    WriteReportLog(nSearchPort, "Find Device and wait for mutex  ");
+    AnnotatedLock lock(g_findDeviceMutex);
+    WriteReportLog(nSearchPort, "Find Device have Mutex  ");
 
     deviceinfo device = *static_cast<const deviceinfo*>(pDevice);
-    WriteSearchLog("Handle %d : Search %d Thread Find Device ID : %.32s, IP : %.32s  ", nSearchPort, nSearchPort,
-                   device.id, device.ip);
+    WriteReportLog(nSearchPort, "Find Device ID : %.32s, IP : %.32s  ", device.id, device.ip);
     if (g_findDeviceCallback == nullptr) return;  // engine not started, or stopped: nobody to tell
     g_findDeviceCallback(&device, nSearchPort);
-    WriteSearchLog("Handle %d : Search %d Thread Find Device Success Handle  ", nSearchPort, nSearchPort);
+    WriteReportLog(nSearchPort, "Find Device Success Handle  ");
 }

@@ -5,19 +5,13 @@
 
 #include "search_device_thread.h"
 
-#include <searchdevice/dhcppacket.h>
-
-// The search datagram a pass sends when the caller gives none: op code 11,
-// type 1, bytes 4 to 7 all 0xFF, everything else zero.
-DHCPPACKET DefaultSearchPacket();
-
 class CSearchDeviceBroadcastThread : public CSearchDeviceThread {
 public:
     // Opens the socket with broadcasting allowed, binds 0.0.0.0:nPort, starts
     // the receive thread. A failure is logged; there is no retry.
     void CreateWorkThread() override;
 
-    // Sends the first 148 bytes at pdhcp (the default packet when null) to
+    // Sends the first 148 bytes at pdhcp (DefaultSearchPacket() when null) to
     // 255.255.255.255 port 68. Always 0; a failure is logged.
     int SendSearchCommand(void* pdhcp) override;
 

@@ -1,28 +1,16 @@
 #include "search_device_multicast_thread.h"
 
 #include "find_device_dispatch.h"
-#include "search_log.h"
 #include "ssdp_message.h"
 #include "wire_protocol.h"
-
-#include <boost/asio/ip/multicast.hpp>
 
 namespace asio = boost::asio;
 using asio::ip::udp;
 
 void CSearchDeviceMulticastThread::CreateWorkThread()
 {
-    WriteSearchLog("SendThread %d : Create Search Device Work Thread   ", nPort);
-    try {
-        OpenSocket();
-        AlterMulticastGroup(true);
-        sock.bind(udp::endpoint(asio::ip::address_v4::any(), static_cast<unsigned short>(nPort)));
-        StartReceiveThread();
-    } catch (const std::exception& error) {
-        CloseSocketAfterFailure();
-        WriteSearchLog("SendThread %d : Create Search Device Work Thread Error : %s   ", nPort, error.what());
-        if (bTestCreate) HandleCreateWorkThreadError();
-    }
+    WriteLog("Create Search Device Work Thread   ");
+    if (!SetUpSocket(SocketRole::GroupMember) && bTestCreate) HandleCreateWorkThreadError();
 }
 
 void CSearchDeviceMulticastThread::ExitWorkThread()
@@ -33,56 +21,38 @@ void CSearchDeviceMulticastThread::ExitWorkThread()
 
 int CSearchDeviceMulticastThread::SendSearchCommand(void* /*pdhcp*/)
 {
-    WriteSearchLog("SendThread %d : Send Search Device Command  ", nPort);
+    WriteLog("Send Search Device Command  ");
     try {
         sock.send_to(asio::buffer(wire::MSearchRequest, wire::kMSearchRequestSize),
                      udp::endpoint(asio::ip::make_address_v4(wire::kMulticastGroup), wire::kMulticastPort));
     } catch (const std::exception& error) {
-        WriteSearchLog("SendThread %d : Send Search Device Error : %s   ", nPort, error.what());
+        WriteLog("Send Search Device Error : %s   ", error.what());
     }
     return 0;
 }
 
 void CSearchDeviceMulticastThread::HandleReceiveInfo(const char* pData, int nLen, std::string& strSender)
 {
-    WriteSearchLog("SendThread %d : Handle Mulitcast Recive Information  ", nPort);
+    WriteLog("Handle Mulitcast Recive Information  ");
     deviceinfo device;
     if (!ParseSsdpMessage(pData, static_cast<size_t>(nLen), strSender.c_str(), device)) return;
 
     if (!RememberIfNewDevice(device)) {
         // A repeat is suppressed once; forgetting it lets the next one through.
         ClearDevice();
-        WriteSearchLog("SendThread %d : Handle Mulitcast Recive Information Fail : Old Device, type = %d ", nPort,
-                       device.type);
+        WriteLog("Handle Mulitcast Recive Information Fail : Old Device, type = %d ", device.type);
         return;
     }
-    WriteSearchLog("SendThread %d : Handle Mulitcast Recive Information Success, type = %d ", nPort, device.type);
+    WriteLog("Handle Mulitcast Recive Information Success, type = %d ", device.type);
     HandleFindDevice(&device, sizeof device, nPort);
-}
-
-void CSearchDeviceMulticastThread::AlterMulticastGroup(bool join)
-{
-    try {
-        asio::ip::address_v4 group = asio::ip::make_address_v4(wire::kMulticastGroup);
-        if (join) {
-            sock.set_option(asio::ip::multicast::join_group(group, asio::ip::address_v4::any()));
-            WriteSearchLog("SendThread %d : Add To Multicast Group Info ", nPort);
-        } else {
-            sock.set_option(asio::ip::multicast::leave_group(group, asio::ip::address_v4::any()));
-            WriteSearchLog("SendThread %d : Leave To Multicast Group Info ", nPort);
-        }
-    } catch (const std::exception& error) {
-        WriteSearchLog("SendThread %d : Alter Device Mulitcast Group Error : %s  \r\n", nPort, error.what());
-    }
 }
 
 void CSearchDeviceMulticastThread::HandleCreateWorkThreadError()
 {
-    WriteSearchLog("SendThread %d : Handle Create Search Device Work Thread Error  ", nPort);
+    WriteLog("Handle Create Search Device Work Thread Error  ");
     if (testCount >= wire::kMaxPortRetries) return;
     ++testCount;
     ++nPort;
-    WriteSearchLog("SendThread %d : Test Create Search Device Work Thread, testCount = %d, port = %d  ", nPort,
-                   testCount, nPort);
+    WriteLog("Test Create Search Device Work Thread, testCount = %d, port = %d  ", testCount, nPort);
     CreateWorkThread();
 }

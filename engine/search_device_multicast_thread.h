@@ -22,10 +22,6 @@ public:
     void HandleReceiveInfo(const char* pData, int nLen, std::string& strSender) override;
 
 protected:
-    // Joins (true) or leaves (false) the group on the interface the system
-    // chooses. A failure is logged and swallowed.
-    void AlterMulticastGroup(bool join);
-
     // After a failed creation: one port up and another try, at most
     // wire::kMaxPortRetries times over the worker's life.
     void HandleCreateWorkThreadError();

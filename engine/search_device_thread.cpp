@@ -3,18 +3,21 @@
 #include "search_log.h"
 #include "wire_protocol.h"
 
+#include <boost/asio/ip/multicast.hpp>
 #include <boost/bind/bind.hpp>
 #include <boost/thread/thread.hpp>
 
 #include <sys/socket.h>
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 namespace asio = boost::asio;
 using asio::ip::udp;
 
 CSearchDeviceThread::CSearchDeviceThread()
-    : sock(ioService), nPort(wire::kFirstCommandPort), testCount(0), bExitSock(false), bTestCreate(false)
+    : sock(ioService), nPort(wire::kFirstCommandPort), bTestCreate(false), testCount(0), bExitSock(false)
 {
 }
 
@@ -30,58 +33,49 @@ void CSearchDeviceThread::InitThreadValue(const char* strIP, int nPort, bool bTe
     this->strIP = strIP != nullptr ? strIP : "";
     this->nPort = nPort;
     this->bTestCreate = bTestCreate;
-    WriteSearchLog("SendThread %d : Init Search Device Work Thread Value, strIP : %s, nPort : %d  ", this->nPort,
-                   this->strIP.c_str(), this->nPort);
+    WriteLog("Init Search Device Work Thread Value, strIP : %s, nPort : %d  ", this->strIP.c_str(), this->nPort);
     CreateWorkThread();
 }
 
 void CSearchDeviceThread::CreateWorkThread()
 {
-    WriteSearchLog("SendThread %d : Create Search Device Work Thread   ", nPort);
-    try {
-        OpenSocket();
-        sock.bind(udp::endpoint(asio::ip::address_v4::any(), static_cast<unsigned short>(nPort)));
-        StartReceiveThread();
-    } catch (const std::exception& error) {
-        CloseSocketAfterFailure();
-        WriteSearchLog("SendThread %d : Create Search Device Work Thread Error : %s   ", nPort, error.what());
-    }
+    WriteLog("Create Search Device Work Thread   ");
+    SetUpSocket(SocketRole::Plain);
 }
 
 void CSearchDeviceThread::ExitWorkThread()
 {
     bExitSock = true;
     StopSocket();
-    WriteSearchLog("SendThread %d : Exit Search Device Tread , bExitSock : %d  ", nPort, bExitSock ? 1 : 0);
+    WriteLog("Exit Search Device Tread , bExitSock : %d  ", bExitSock ? 1 : 0);
 }
 
 int CSearchDeviceThread::SendSearchCommand(void* /*pdhcp*/) { return 0; }
 
 void CSearchDeviceThread::ClearDevice()
 {
-    boost::mutex::scoped_lock lock(deviceLock);
+    AnnotatedLock lock(deviceLock);
     deviceInfo.clear();
 }
 
 int CSearchDeviceThread::WorkThreadProc()
 {
-    WriteSearchLog("SendThread %d : Begin Search Device Work Thread  ", nPort);
+    WriteLog("Begin Search Device Work Thread  ");
     udp::endpoint sender;
     char buffer[wire::kMaxDatagramSize + 1];  // the byte after the datagram is always zero
     try {
         while (!bExitSock) {
-            WriteSearchLog("SendThread %d : Wait Reciver Socket Protocol Info  ", nPort);
+            WriteLog("Wait Reciver Socket Protocol Info  ");
             std::memset(buffer, 0, sizeof buffer);
             size_t nLen = ReceiveDatagram(buffer, wire::kMaxDatagramSize, sender);
-            WriteSearchLog("SendThread %d : Reciver Socket Protocol Info  ", nPort);
+            WriteLog("Reciver Socket Protocol Info  ");
             if (nLen == 0) continue;
             std::string strSender = sender.address().to_string();
-            WriteSearchLog("SendThread %d : Recive Socket Protocol IP : %s, nLen : %d  ", nPort, strSender.c_str(),
-                           static_cast<int>(nLen));
+            WriteLog("Recive Socket Protocol IP : %s, nLen : %d  ", strSender.c_str(), static_cast<int>(nLen));
             HandleReceiveInfo(buffer, static_cast<int>(nLen), strSender);
         }
     } catch (const std::exception& error) {
-        WriteSearchLog("SendThread %d : Create Socket Protocolt Server Error : %s  ", nPort, error.what());
+        WriteLog("Create Socket Protocolt Server Error : %s  ", error.what());
     }
     return 0;
 }
@@ -90,34 +84,67 @@ void CSearchDeviceThread::HandleReceiveInfo(const char* /*pData*/, int /*nLen*/,
 
 bool CSearchDeviceThread::WaitUntilReceiveEnded(std::chrono::milliseconds timeout)
 {
-    boost::mutex::scoped_lock lock(threadStateLock);
+    AnnotatedLock lock(threadStateLock);
     if (timeout == std::chrono::milliseconds::max()) {
-        while (bReceiveThreadRunning) receiveThreadEnded.wait(lock);
+        while (bReceiveThreadRunning) receiveThreadEnded.wait(threadStateLock);
         return true;
     }
-    return receiveThreadEnded.wait_for(lock, boost::chrono::milliseconds(timeout.count()),
-                                       [this] { return !bReceiveThreadRunning; });
+    const auto deadline = boost::chrono::steady_clock::now() + boost::chrono::milliseconds(timeout.count());
+    while (bReceiveThreadRunning) {
+        if (receiveThreadEnded.wait_until(threadStateLock, deadline) == boost::cv_status::timeout) break;
+    }
+    return !bReceiveThreadRunning;
 }
 
-void CSearchDeviceThread::OpenSocket()
+bool CSearchDeviceThread::SetUpSocket(SocketRole role)
 {
-    sock.open(udp::v4());
-    // The system caps the request at its own maximum; that is good enough.
-    boost::system::error_code ignored;
-    sock.set_option(asio::socket_base::receive_buffer_size(wire::kReceiveBufferBytes), ignored);
+    try {
+        sock.open(udp::v4());
+        // The system caps the request at its own maximum; that is good enough.
+        boost::system::error_code ignored;
+        sock.set_option(asio::socket_base::receive_buffer_size(wire::kReceiveBufferBytes), ignored);
+        if (role == SocketRole::Broadcast) sock.set_option(asio::socket_base::broadcast(true));
+        if (role == SocketRole::GroupMember) AlterMulticastGroup(true);
+        asio::ip::address_v4 local = asio::ip::address_v4::any();
+        if (role == SocketRole::BoundToAddress && !strIP.empty()) local = asio::ip::make_address_v4(strIP);
+        sock.bind(udp::endpoint(local, static_cast<unsigned short>(nPort)));
+        StartReceiveThread();
+        return true;
+    } catch (const std::exception& error) {
+        boost::system::error_code ignored;
+        sock.close(ignored);
+        WriteLog("Create Search Device Work Thread Error : %s   ", error.what());
+        return false;
+    }
+}
+
+void CSearchDeviceThread::AlterMulticastGroup(bool join)
+{
+    try {
+        asio::ip::address_v4 group = asio::ip::make_address_v4(wire::kMulticastGroup);
+        if (join) {
+            sock.set_option(asio::ip::multicast::join_group(group, asio::ip::address_v4::any()));
+            WriteLog("Add To Multicast Group Info ");
+        } else {
+            sock.set_option(asio::ip::multicast::leave_group(group, asio::ip::address_v4::any()));
+            WriteLog("Leave To Multicast Group Info ");
+        }
+    } catch (const std::exception& error) {
+        WriteLog("Alter Device Mulitcast Group Error : %s  \r\n", error.what());
+    }
 }
 
 void CSearchDeviceThread::StartReceiveThread()
 {
     {
-        boost::mutex::scoped_lock lock(threadStateLock);
+        AnnotatedLock lock(threadStateLock);
         bReceiveThreadRunning = true;
     }
     try {
         boost::thread receiveThread(boost::bind(&CSearchDeviceThread::RunReceiveThread, this));
         receiveThread.detach();
     } catch (...) {
-        boost::mutex::scoped_lock lock(threadStateLock);
+        AnnotatedLock lock(threadStateLock);
         bReceiveThreadRunning = false;
         throw;
     }
@@ -126,15 +153,9 @@ void CSearchDeviceThread::StartReceiveThread()
 void CSearchDeviceThread::RunReceiveThread()
 {
     WorkThreadProc();
-    boost::mutex::scoped_lock lock(threadStateLock);
+    AnnotatedLock lock(threadStateLock);
     bReceiveThreadRunning = false;
     receiveThreadEnded.notify_all();
-}
-
-void CSearchDeviceThread::CloseSocketAfterFailure()
-{
-    boost::system::error_code ignored;
-    sock.close(ignored);
 }
 
 void CSearchDeviceThread::StopSocket()
@@ -142,7 +163,7 @@ void CSearchDeviceThread::StopSocket()
     // Closing a descriptor does not wake a thread blocked in recvfrom on Linux;
     // shutting the socket down does, and every later receive returns at once.
     if (sock.is_open()) ::shutdown(sock.native_handle(), SHUT_RDWR);
-    boost::mutex::scoped_lock lock(socketLock);
+    AnnotatedLock lock(socketLock);
     boost::system::error_code ignored;
     sock.close(ignored);
 }
@@ -151,7 +172,7 @@ size_t CSearchDeviceThread::ReceiveDatagram(char* buffer, size_t size, udp::endp
 {
     // Checked under the lock: once StopSocket has closed the socket the
     // descriptor may belong to somebody else.
-    boost::mutex::scoped_lock lock(socketLock);
+    AnnotatedLock lock(socketLock);
     if (bExitSock || !sock.is_open()) return 0;
     boost::system::error_code error;
     size_t received = sock.receive_from(asio::buffer(buffer, size), sender, 0, error);
@@ -160,8 +181,18 @@ size_t CSearchDeviceThread::ReceiveDatagram(char* buffer, size_t size, udp::endp
 
 bool CSearchDeviceThread::RememberIfNewDevice(const deviceinfo& device)
 {
-    boost::mutex::scoped_lock lock(deviceLock);
+    AnnotatedLock lock(deviceLock);
     if (deviceInfo.compare(device)) return false;
     deviceInfo = device;
     return true;
+}
+
+void CSearchDeviceThread::WriteLog(const char* format, ...) const
+{
+    char prefix[32];
+    std::snprintf(prefix, sizeof prefix, "SendThread %d : ", nPort);
+    va_list arguments;
+    va_start(arguments, format);
+    WriteSearchLogAfter(prefix, format, arguments);
+    va_end(arguments);
 }

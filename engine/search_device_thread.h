@@ -9,6 +9,8 @@
 // WaitUntilReceiveEnded first.
 #pragma once
 
+#include "annotated_mutex.h"
+
 #include <searchdevice/deviceinfo.h>
 
 #include <boost/asio/io_service.hpp>
@@ -42,7 +44,7 @@ public:
     virtual int SendSearchCommand(void* pdhcp);
 
     // Forgets the last reported device, so the next one received is new.
-    virtual void ClearDevice();
+    virtual void ClearDevice() EXCLUDES(deviceLock);
 
     // The receive loop, on the worker's own thread; 0 when it ends.
     virtual int WorkThreadProc();
@@ -53,53 +55,75 @@ public:
 
     // Blocks until the receive thread has ended or the timeout passed; true
     // when no receive thread runs any more.
-    bool WaitUntilReceiveEnded(std::chrono::milliseconds timeout);
+    bool WaitUntilReceiveEnded(std::chrono::milliseconds timeout) EXCLUDES(threadStateLock);
 
     int Port() const { return nPort; }
 
 protected:
-    // Opens sock for IPv4 UDP with a receive buffer large enough for a burst
-    // of answers. Throws boost::system::system_error.
-    void OpenSocket();
+    // What sets a worker's socket apart from the plain one.
+    enum class SocketRole {
+        Plain,           // bound to every address
+        Broadcast,       // may send to the limited broadcast address
+        GroupMember,     // joins the search group before it binds
+        BoundToAddress,  // bound to strIP (every address when it is empty)
+    };
 
-    // Starts the detached receive thread. Throws on failure.
-    void StartReceiveThread();
+    // The one way a worker sets up: opens the socket, sets it up for its
+    // role, binds it on nPort and starts the receive thread. False when a
+    // step failed: the error is logged and the socket closed again.
+    bool SetUpSocket(SocketRole role);
 
-    // Closes sock after a failed creation; no receive thread runs then.
-    void CloseSocketAfterFailure();
+    // Joins (true) or leaves (false) the search group on the interface the
+    // system chooses. A failure is logged and swallowed.
+    void AlterMulticastGroup(bool join);
 
     // Wakes a receive blocked on sock and closes it, without ever letting the
     // receive thread touch a closed (and perhaps reused) descriptor.
-    void StopSocket();
+    void StopSocket() EXCLUDES(socketLock);
 
-    // Compares the record with deviceInfo and, when it differs, stores it.
-    // True when the device is new and should be reported.
-    bool RememberIfNewDevice(const deviceinfo& device);
+    // Compares the record with the last one reported and, when it differs,
+    // stores it. True when the device is new and should be reported.
+    bool RememberIfNewDevice(const deviceinfo& device) EXCLUDES(deviceLock);
 
-    // Guarded by deviceLock: compared and written by the receive thread,
-    // emptied by ClearDevice on the application's thread.
-    deviceinfo deviceInfo;
+    // Writes "SendThread <nPort> : " and the formatted message to the search log.
+    void WriteLog(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+
     boost::asio::io_service ioService;
-    // Opened, bound and closed on the application's thread; sent on there and
-    // received on by the receive thread, which does so only under socketLock.
+    // Opened, bound, sent on and closed on the application's thread; received
+    // on by the receive thread, which does so only under socketLock, and
+    // closed only under socketLock.
     boost::asio::ip::udp::socket sock;
-    // Set before the receive thread starts; read-only afterwards.
+
+    // Set by InitThreadValue before the receive thread starts (a failed
+    // creation moves nPort on before another try); read-only afterwards.
     std::string strIP;
     int nPort;
-    int testCount;
+    bool bTestCreate;
+    int testCount;  // application's thread only
+
     // Written by the application's thread before the socket is closed, read by the receive thread.
     std::atomic<bool> bExitSock;
-    bool bTestCreate;
 
 private:
-    void RunReceiveThread();
-    size_t ReceiveDatagram(char* buffer, size_t size, boost::asio::ip::udp::endpoint& sender);
+    void StartReceiveThread() EXCLUDES(threadStateLock);
+    void RunReceiveThread() EXCLUDES(threadStateLock);
+    size_t ReceiveDatagram(char* buffer, size_t size, boost::asio::ip::udp::endpoint& sender) EXCLUDES(socketLock);
 
-    boost::mutex deviceLock;
+    // Lock order: the three locks below are leaves. A worker takes each alone,
+    // never two at once and never one while it reports a device
+    // (g_findDeviceMutex is taken with none of them held).
+
+    // Compared and written by the receive thread, emptied by ClearDevice on
+    // the application's thread.
+    AnnotatedMutex<boost::mutex> deviceLock;
+    deviceinfo deviceInfo GUARDED_BY(deviceLock);
+
     // Held by the receive thread for the length of one receive, and by
-    // StopSocket to close the socket; never held together with deviceLock.
-    boost::mutex socketLock;
-    boost::mutex threadStateLock;
-    boost::condition_variable receiveThreadEnded;
-    bool bReceiveThreadRunning = false;  // guarded by threadStateLock
+    // StopSocket to close the socket.
+    AnnotatedMutex<boost::mutex> socketLock;
+
+    AnnotatedMutex<boost::mutex> threadStateLock;
+    bool bReceiveThreadRunning GUARDED_BY(threadStateLock) = false;
+    // Waits on threadStateLock itself, so the analysis sees it held throughout.
+    boost::condition_variable_any receiveThreadEnded;
 };

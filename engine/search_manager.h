@@ -56,7 +56,8 @@ void GetLocalIPList(std::vector<std::string>& ipList);
 void UpdateMultiCommandThreads();
 
 // One pass: new addresses first, then ClearDevice and SendSearchCommand on
-// every worker in list order. Does nothing unless the engine runs. 0 always.
+// every worker in list order, with packet (a DHCPPACKET, or null for the
+// default one). Does nothing unless the engine runs. 0 always.
 int SendSearchMessage(void* packet);
 
 // Stops every worker without waiting for its receive thread, and makes sure

@@ -24,6 +24,16 @@ typedef struct DHCPPACKET {
 
 #ifdef __cplusplus
 static_assert(sizeof(DHCPPACKET) == DHCPPACKET_SIZE, "DHCPPACKET is 148 bytes on the wire");
+
+/* The request a search pass sends when the caller gives none. */
+inline DHCPPACKET DefaultSearchPacket()
+{
+    DHCPPACKET packet = {};
+    packet.op = DHCPPACKET_OP_SEARCH;
+    packet.type = 1;
+    for (unsigned char& maskByte : packet.mask) maskByte = 0xFF;
+    return packet;
+}
 #else
 _Static_assert(sizeof(DHCPPACKET) == DHCPPACKET_SIZE, "DHCPPACKET is 148 bytes on the wire");
 #endif

@@ -6,6 +6,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config make
+  clang  # scripts/thread-safety.sh: the lock annotations are checked by clang only
   libboost-dev libboost-thread-dev libboost-system-dev libboost-date-time-dev libboost-program-options-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   nlohmann-json3-dev

@@ -1,17 +1,26 @@
 // What nasscout-cli makes of the records it gets: text from the network on
-// a terminal and in JSON, the table's columns, and the changes --watch reports.
+// a terminal and in JSON, the table's columns, and the lines --watch prints
+// for the device store's events.
 #include "device_output.h"
-#include "device_tracker.h"
+#include "watch_printer.h"
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <future>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
 
-using cli::DeviceChange;
+using namespace std::chrono_literals;
+using Events = std::vector<std::pair<StoreEvent, deviceinfo>>;
 
 void Put(char (&field)[DEVICEINFO_TEXT_SIZE], const std::string& text)
 {
@@ -81,71 +90,107 @@ TEST(DeviceJson, CarriesEveryFieldAndSurvivesBytesThatAreNotUtf8)
         "factory": "ZORVA", "type": 1, "lifetime": 50})"));
 }
 
-TEST(DeviceTracker, BroadcastAndMulticastReportsOfOneDeviceAreNoChange)
+// The text lines a printer writes for `events`, each without its time of day.
+std::vector<std::string> Printed(const Events& events)
 {
-    cli::DeviceTracker tracker;
-    auto first = tracker.Update({Answer("198.51.100.10", "id-1")}, {}, false);
-    ASSERT_EQ(first.size(), 1u);
-    EXPECT_EQ(first[0].kind, DeviceChange::Kind::Appeared);
+    std::FILE* results = std::tmpfile();
+    cli::WatchPrinter printer(results, false);
+    for (const auto& [event, entry] : events) printer.OnStoreEvent(event, entry);
+    printer.Stop();
+    EXPECT_TRUE(printer.Run()) << "it writes what was queued before the stop";
+    std::rewind(results);
+    std::vector<std::string> lines;
+    for (char line[512]; std::fgets(line, sizeof line, results) != nullptr;) {
+        lines.emplace_back(line + std::strlen("HH:MM:SS "), line + std::strlen(line) - 1);
+    }
+    std::fclose(results);
+    return lines;
+}
 
-    // The store holds whichever came last; the two alternate every pass.
-    EXPECT_TRUE(tracker.Update({BroadcastReply("198.51.100.10", "id-1")}, {}, false).empty());
+TEST(WatchPrinter, EachStoreEventBecomesItsLineOrNone)
+{
+    deviceinfo renamed = Answer("198.51.100.10", "id-1", "nas2");
     deviceinfo alive = Answer("198.51.100.10", "id-1");
     alive.type = DEVICE_TYPE_ALIVE;
     alive.lifetime = 50;
-    EXPECT_TRUE(tracker.Update({alive}, {}, false).empty()) << "report kind and lifetime are no change";
+    const std::string zorva = " model=NS200 vendor=ZORVA";
+    const struct {
+        const char* story;
+        Events events;
+        std::vector<std::string> lines;
+    } cases[] = {
+        // The store holds whichever came last; the two alternate every pass.
+        {"broadcast and multicast reports of one device, report kind and lifetime are no change",
+         {{StoreEvent::Appended, Answer("198.51.100.10", "id-1")},
+          {StoreEvent::Replaced, BroadcastReply("198.51.100.10", "id-1")},
+          {StoreEvent::Replaced, alive}},
+         {"appeared ip=198.51.100.10 host=nas1" + zorva + " firmware=2.1.0 id=id-1"}},
+        {"what changes at an address: a firmware learnt later, a name, another device",
+         {{StoreEvent::Appended, BroadcastReply("198.51.100.10", "id-1")},
+          {StoreEvent::Replaced, Answer("198.51.100.10", "id-1")},
+          {StoreEvent::Replaced, renamed},
+          {StoreEvent::Replaced, BroadcastReply("198.51.100.10", "id-9")}},
+         {"appeared ip=198.51.100.10 host=nas1" + zorva + " firmware=- id=id-1",
+          "changed  ip=198.51.100.10 host=nas1" + zorva + " firmware=2.1.0 id=id-1",
+          "changed  ip=198.51.100.10 host=nas2" + zorva + " firmware=2.1.0 id=id-1",
+          "changed  ip=198.51.100.10 host=nas1" + zorva + " firmware=- id=id-9"}},
+        {"departures say why, with the device as last known",
+         {{StoreEvent::Appended, Answer("198.51.100.10", "id-1")},
+          {StoreEvent::Appended, Answer("198.51.100.11", "id-2")},
+          {StoreEvent::AgedOut, BroadcastReply("198.51.100.10", "id-1")},
+          {StoreEvent::ByeBye, Answer("198.51.100.11", "id-2")}},
+         {"appeared ip=198.51.100.10 host=nas1" + zorva + " firmware=2.1.0 id=id-1",
+          "appeared ip=198.51.100.11 host=nas1" + zorva + " firmware=2.1.0 id=id-2",
+          "left     ip=198.51.100.10 host=nas1" + zorva + " firmware=2.1.0 id=id-1 (aged out)",
+          "left     ip=198.51.100.11 host=nas1" + zorva + " firmware=2.1.0 id=id-2 (bye-bye)"}},
+        {"a clear is no departure, and what comes after it is new",
+         {{StoreEvent::Appended, Answer("198.51.100.10", "id-1")},
+          {StoreEvent::Cleared, Answer("198.51.100.10", "id-1")},
+          {StoreEvent::Appended, BroadcastReply("198.51.100.10", "id-1")}},
+         {"appeared ip=198.51.100.10 host=nas1" + zorva + " firmware=2.1.0 id=id-1",
+          "appeared ip=198.51.100.10 host=nas1" + zorva + " firmware=- id=id-1"}},
+    };
+    for (const auto& test : cases) EXPECT_EQ(Printed(test.events), test.lines) << test.story;
 }
 
-TEST(DeviceTracker, ReportsWhatChangesAtAnAddress)
+// Nothing but the event wakes the printer: no polling, no later event, no stop.
+TEST(WatchPrinter, WritesEachChangeAsItArrives)
 {
-    cli::DeviceTracker tracker;
-    tracker.Update({BroadcastReply("198.51.100.10", "id-1")}, {}, false);
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    std::FILE* results = fdopen(pipeEnds[1], "w");
+    cli::WatchPrinter printer(results, true);
+    std::future<bool> run = std::async(std::launch::async, [&printer] { return printer.Run(); });
 
-    auto learnt = tracker.Update({Answer("198.51.100.10", "id-1")}, {}, false);
-    ASSERT_EQ(learnt.size(), 1u) << "the firmware version learnt from a later answer";
-    EXPECT_EQ(learnt[0].kind, DeviceChange::Kind::Changed);
-    EXPECT_STREQ(learnt[0].device.version, "2.1.0");
+    printer.OnStoreEvent(StoreEvent::ByeBye, Answer("198.51.100.10", "id-1"));
+    pollfd readable{pipeEnds[0], POLLIN, 0};
+    const bool arrived = poll(&readable, 1, 5000) == 1;  // the watchdog
+    char line[1024] = {};
+    if (arrived) {
+        EXPECT_GT(read(pipeEnds[0], line, sizeof line - 1), 0);
+    }
+    printer.Stop();
+    EXPECT_EQ(run.wait_for(5s), std::future_status::ready);
+    EXPECT_TRUE(run.get());
+    std::fclose(results);
+    close(pipeEnds[0]);
 
-    auto renamed = tracker.Update({Answer("198.51.100.10", "id-1", "nas2")}, {}, false);
-    ASSERT_EQ(renamed.size(), 1u);
-    EXPECT_STREQ(renamed[0].device.host, "nas2");
-
-    // Another device took the address: nothing of the old one stays.
-    auto replaced = tracker.Update({BroadcastReply("198.51.100.10", "id-9")}, {}, false);
-    ASSERT_EQ(replaced.size(), 1u);
-    EXPECT_EQ(replaced[0].kind, DeviceChange::Kind::Changed);
-    EXPECT_STREQ(replaced[0].device.id, "id-9");
-    EXPECT_STREQ(replaced[0].device.version, "");
+    ASSERT_TRUE(arrived);
+    const nlohmann::json event = nlohmann::json::parse(line);
+    EXPECT_EQ(event["event"], "left");
+    EXPECT_EQ(event["reason"], "bye-bye");
+    EXPECT_EQ(event["id"], "id-1");
+    EXPECT_TRUE(event.contains("time"));
 }
 
-TEST(DeviceTracker, DepartedDevicesSayWhetherTheySaidByeBye)
+TEST(WatchPrinter, AFailedWriteEndsItWithoutAStop)
 {
-    cli::DeviceTracker tracker;
-    std::vector<deviceinfo> both = {Answer("198.51.100.10", "id-1"), Answer("198.51.100.11", "id-2")};
-    for (deviceinfo& device : both) device.lifetime = 50;  // aged once since the last answer
-    tracker.Update(both, {}, false);
-
-    auto left = tracker.Update({}, {"id-2", "id-unknown"}, true);
-    ASSERT_EQ(left.size(), 2u);
-    EXPECT_EQ(left[0].kind, DeviceChange::Kind::Left);
-    EXPECT_STREQ(left[0].device.id, "id-1");
-    EXPECT_FALSE(left[0].byebye) << "aged out";
-    EXPECT_STREQ(left[1].device.id, "id-2");
-    EXPECT_TRUE(left[1].byebye);
-    EXPECT_TRUE(tracker.Update({}, {}, true).empty());
-
-    // The store drops a device a moment before its bye-bye reaches the
-    // printer: a look in between must still call it a bye-bye, whether no
-    // ageing pass ran or the device was fresh enough to survive one.
-    tracker.Update(both, {}, false);
-    left = tracker.Update({both[1]}, {}, false);
-    ASSERT_EQ(left.size(), 1u);
-    EXPECT_TRUE(left[0].byebye);
-    deviceinfo fresh = Answer("198.51.100.12", "id-3");
-    tracker.Update({both[1], fresh}, {}, false);
-    left = tracker.Update({both[1]}, {}, true);
-    ASSERT_EQ(left.size(), 1u);
-    EXPECT_TRUE(left[0].byebye);
+    std::FILE* full = std::fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    cli::WatchPrinter printer(full, false);
+    printer.OnStoreEvent(StoreEvent::Appended, Answer("198.51.100.10", "id-1"));
+    EXPECT_FALSE(printer.Run());
+    std::fclose(full);
 }
 
 }  // namespace

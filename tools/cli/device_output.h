@@ -5,7 +5,6 @@
 #pragma once
 
 #include "device_fields.h"
-#include "device_tracker.h"
 
 #include <searchdevice/deviceinfo.h>
 
@@ -16,6 +15,14 @@
 #include <vector>
 
 namespace cli {
+
+// What a --watch line reports.
+struct DeviceChange {
+    enum class Kind { Appeared, Changed, Left };
+    Kind kind;
+    deviceinfo device;    // as known after the change; for Left, as last known
+    bool byebye = false;  // Left only: the device said bye-bye (else it aged out)
+};
 
 // `text` made safe for a terminal: control characters (C0, DEL, C1) and bytes
 // that are not well-formed UTF-8 become '?'.

@@ -1,13 +1,17 @@
-// The test network lab: private network namespaces for every test that can
-// open a socket, and small networks of hosts joined by bridges for tests
-// that cross a network.
+// The network lab: private network namespaces for every program that can
+// open a socket, and small networks of hosts joined by bridges, for the tests
+// that cross a network and for nasscout-lab.
 //
-// Nothing a test sends can leave the lab: a socket test starts by moving its
+// Nothing a host sends can leave the lab: its owner starts by moving its
 // whole process into a fresh private network namespace (EnterPrivateNetwork,
-// run by the lab's main before any test), and every host is a further
-// anonymous namespace held open by a child process of the test. The bridges
-// live in the test's own private namespace. All of it disappears with the
-// test process, also when the test crashes (the holders die with their parent).
+// run by the tests' main before any test and by nasscout-lab before anything
+// else), and every host is a further anonymous namespace held open by a child
+// process of the owner. No namespace gets a name, so none outlives the owner.
+// The bridges live in the owner's own private namespace. All of it disappears
+// with the owning process, also when it crashes (the holders die with their
+// parent). Addresses come from the documentation ranges 192.0.2.0/24,
+// 198.51.100.0/24, 203.0.113.0/24 and the benchmarking range 198.18.0.0/15;
+// the lab refuses any other.
 #pragma once
 
 #include <sys/types.h>
@@ -31,6 +35,10 @@ bool InInitialNetworkNamespace();
 // Runs a program to completion; its exit status, or -1 when it could not run.
 int RunCommand(const std::vector<std::string>& argv);
 
+// True when `address` ("198.51.100.7" or "198.51.100.7/24") and the whole
+// network its prefix names lie in one of the lab's ranges.
+bool IsLabAddress(const std::string& address);
+
 class Host;
 
 // One Ethernet segment: a bridge in the test's private namespace.
@@ -50,7 +58,8 @@ public:
 
     // A new host with one interface per (lan, "address/prefix") pair, named
     // eth0, eth1 ... in that order. The first interface carries the default
-    // route, so limited broadcasts and multicasts from wildcard sockets leave there.
+    // route, so limited broadcasts and multicasts from wildcard sockets leave
+    // there. Throws std::invalid_argument for an address outside the lab's ranges.
     Host& AddHost(const std::string& name, const std::vector<std::pair<Lan, std::string>>& interfaces);
 
 private:
@@ -71,13 +80,21 @@ public:
     // Runs a program inside the host and waits for it; its exit status.
     int Run(const std::vector<std::string>& argv) const;
 
-    // Adds or removes an address ("192.0.2.9/24") on one of the host's interfaces.
+    // Adds or removes an address ("192.0.2.9/24") on one of the host's
+    // interfaces. Adding throws std::invalid_argument for an address outside
+    // the lab's ranges.
     void AddAddress(const std::string& addressWithPrefix, const std::string& interface = "eth0") const;
     void RemoveAddress(const std::string& addressWithPrefix, const std::string& interface = "eth0") const;
 
-    // Starts a program inside the host without waiting. Its standard output
-    // and error go to `outputFile` when given. Stopped with SIGTERM when the
-    // host goes away, and killed if the test process dies first.
+    // Adds many addresses to one interface with a single run of `ip -batch`,
+    // so that thousands take a moment rather than thousands of processes.
+    // All are checked before any is added.
+    void AddAddresses(const std::vector<std::string>& addressesWithPrefix, const std::string& interface = "eth0") const;
+
+    // Starts a program inside the host without waiting, with the caller's
+    // environment and, unless `outputFile` is given, its standard output and
+    // error. Stopped with SIGTERM when the host goes away, and killed if the
+    // owning process dies first.
     pid_t Spawn(const std::vector<std::string>& argv, const std::string& outputFile = "");
 
     // Sends SIGTERM to a spawned program and waits up to `timeout` for it; its
@@ -87,6 +104,11 @@ public:
     // Waits up to `timeout` for a spawned program to end by itself, then
     // kills it; its exit status, or -1 when it had to be killed.
     int Wait(pid_t pid, std::chrono::milliseconds timeout);
+
+    // Without waiting: -1 while a spawned program runs; once it has ended,
+    // forgets it and returns its status as a shell reports it (the exit
+    // status, or 128 plus the number of the signal that ended it).
+    int Poll(pid_t pid);
 
     // While an Inside object lives, the constructing thread works in the host's
     // namespace: sockets it opens (and threads it starts) belong to the host.
@@ -103,8 +125,12 @@ public:
 
 private:
     friend class Lab;
+    // Ends whatever still runs in the host's namespace apart from the holder:
+    // programs that spawned programs started. Only ever the owner's own.
+    void KillLeftovers() const;
+
     std::string name_;
-    pid_t holder_ = -1;     // keeps the namespace alive; dies with the test process
+    pid_t holder_ = -1;     // keeps the namespace alive; dies with the owning process
     int namespaceFd_ = -1;  // the host's network namespace
     std::vector<pid_t> spawned_;
 };

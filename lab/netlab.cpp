@@ -1,5 +1,7 @@
 #include "netlab.h"
 
+#include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <net/if.h>
 #include <sched.h>
@@ -22,9 +24,9 @@
 namespace netlab {
 namespace {
 
-ino_t g_startNamespace = 0;  // set once, before any test thread exists
+ino_t g_startNamespace = 0;  // set once, before any other thread exists
 
-// Interface names in the test's namespace, unique for the life of the process.
+// Interface names in the owner's namespace, unique for the life of the process.
 int g_nextLan = 0;
 int g_nextLink = 0;
 
@@ -39,7 +41,7 @@ ino_t NamespaceInode(const char* path)
 {
     std::fprintf(stderr,
                  "netlab: refusing to run: %s (%s).\n"
-                 "This test opens sockets and may only run in a private network namespace; run it as root.\n",
+                 "This program opens sockets and may only run in a private network namespace; run it as root.\n",
                  why, std::strerror(errno));
     std::exit(1);
 }
@@ -83,8 +85,10 @@ int WaitForExit(pid_t pid)
 }
 
 // Forks a child that enters `namespaceFd` (when >= 0), dies with its parent
-// and runs argv; its pid. Only async-signal-safe calls between fork and exec.
-pid_t SpawnIn(int namespaceFd, const std::vector<std::string>& argv, const std::string& outputFile)
+// and runs argv with `inputFd` (when >= 0) as its standard input; its pid.
+// Only async-signal-safe calls between fork and exec.
+pid_t SpawnIn(int namespaceFd, const std::vector<std::string>& argv, const std::string& outputFile,
+              int inputFd = -1)
 {
     std::vector<char*> arguments = ArgumentVector(argv);
     int outputFd = -1;
@@ -99,6 +103,11 @@ pid_t SpawnIn(int namespaceFd, const std::vector<std::string>& argv, const std::
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (getppid() != parent) _exit(127);
         if (namespaceFd >= 0 && setns(namespaceFd, CLONE_NEWNET) != 0) _exit(126);
+        // An owner that waits for its signals with sigwait blocks them; the program must not inherit that.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        if (inputFd >= 0) dup2(inputFd, STDIN_FILENO);
         if (outputFd >= 0) {
             dup2(outputFd, STDOUT_FILENO);
             dup2(outputFd, STDERR_FILENO);
@@ -110,9 +119,9 @@ pid_t SpawnIn(int namespaceFd, const std::vector<std::string>& argv, const std::
     return pid;
 }
 
-void RunOrThrow(int namespaceFd, const std::vector<std::string>& argv)
+void RunOrThrow(int namespaceFd, const std::vector<std::string>& argv, int inputFd = -1)
 {
-    int status = WaitForExit(SpawnIn(namespaceFd, argv, ""));
+    int status = WaitForExit(SpawnIn(namespaceFd, argv, "", inputFd));
     if (status != 0) {
         std::string command;
         for (const std::string& argument : argv) command += argument + " ";
@@ -120,7 +129,56 @@ void RunOrThrow(int namespaceFd, const std::vector<std::string>& argv)
     }
 }
 
+void CheckLabAddress(const std::string& address)
+{
+    if (!IsLabAddress(address))
+        throw std::invalid_argument("netlab: " + address +
+                                    " is outside the lab's ranges (192.0.2.0/24, 198.51.100.0/24, "
+                                    "203.0.113.0/24, 198.18.0.0/15)");
+}
+
+std::string NamespaceLink(pid_t pid)
+{
+    char link[64] = {};
+    std::string path = "/proc/" + std::to_string(pid) + "/ns/net";
+    ssize_t length = readlink(path.c_str(), link, sizeof link - 1);
+    return length > 0 ? std::string(link, static_cast<size_t>(length)) : std::string();
+}
+
 }  // namespace
+
+bool IsLabAddress(const std::string& address)
+{
+    struct Range {
+        uint32_t network;
+        int prefix;
+    };
+    static const Range kRanges[] = {
+        {0xC0000200u, 24},  // 192.0.2.0/24
+        {0xC6336400u, 24},  // 198.51.100.0/24
+        {0xCB007100u, 24},  // 203.0.113.0/24
+        {0xC6120000u, 15},  // 198.18.0.0/15
+    };
+    std::string host = address;
+    int prefix = 32;
+    size_t slash = address.find('/');
+    if (slash != std::string::npos) {
+        host = address.substr(0, slash);
+        std::string digits = address.substr(slash + 1);
+        if (digits.empty() || digits.size() > 2 || digits.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        prefix = std::stoi(digits);
+        if (prefix > 32) return false;
+    }
+    in_addr parsed{};
+    if (inet_pton(AF_INET, host.c_str(), &parsed) != 1) return false;
+    uint32_t value = ntohl(parsed.s_addr);
+    for (const Range& range : kRanges) {
+        uint32_t mask = ~0u << (32 - range.prefix);
+        if (prefix >= range.prefix && (value & mask) == range.network) return true;
+    }
+    return false;
+}
 
 bool InInitialNetworkNamespace()
 {
@@ -177,6 +235,7 @@ Lan Lab::AddLan()
 
 Host& Lab::AddHost(const std::string& name, const std::vector<std::pair<Lan, std::string>>& interfaces)
 {
+    for (const auto& interface : interfaces) CheckLabAddress(interface.second);
     hosts_.push_back(std::make_unique<Host>(name));
     Host& host = *hosts_.back();
     std::string holder = std::to_string(host.holder_);
@@ -223,7 +282,8 @@ Host::Host(const std::string& name) : name_(name)
 
 Host::~Host()
 {
-    for (pid_t pid : spawned_) Stop(pid);
+    while (!spawned_.empty()) Stop(spawned_.front());
+    KillLeftovers();
     if (namespaceFd_ >= 0) close(namespaceFd_);
     if (holder_ > 0) {
         kill(holder_, SIGKILL);
@@ -235,12 +295,49 @@ int Host::Run(const std::vector<std::string>& argv) const { return WaitForExit(S
 
 void Host::AddAddress(const std::string& addressWithPrefix, const std::string& interface) const
 {
+    CheckLabAddress(addressWithPrefix);
     RunOrThrow(namespaceFd_, {"ip", "addr", "add", addressWithPrefix, "dev", interface});
 }
 
 void Host::RemoveAddress(const std::string& addressWithPrefix, const std::string& interface) const
 {
     RunOrThrow(namespaceFd_, {"ip", "addr", "del", addressWithPrefix, "dev", interface});
+}
+
+void Host::AddAddresses(const std::vector<std::string>& addressesWithPrefix, const std::string& interface) const
+{
+    std::string commands;
+    for (const std::string& address : addressesWithPrefix) {
+        CheckLabAddress(address);
+        commands += "address add " + address + " dev " + interface + "\n";
+    }
+    if (commands.empty()) return;
+    // A socket rather than a pipe: should ip end early, the write fails
+    // instead of raising SIGPIPE in the owner.
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+        throw std::runtime_error("netlab: socketpair failed");
+    pid_t pid = -1;
+    try {
+        pid = SpawnIn(namespaceFd_, {"ip", "-batch", "-"}, "", ends[1]);
+    } catch (...) {
+        close(ends[0]);
+        close(ends[1]);
+        throw;
+    }
+    close(ends[1]);
+    size_t written = 0;
+    while (written < commands.size()) {
+        ssize_t sent = send(ends[0], commands.data() + written, commands.size() - written, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent <= 0) break;
+        written += static_cast<size_t>(sent);
+    }
+    close(ends[0]);
+    int status = WaitForExit(pid);
+    if (written < commands.size() || status != 0)
+        throw std::runtime_error("netlab: ip -batch could not add " + std::to_string(addressesWithPrefix.size()) +
+                                 " addresses to " + interface + " of host " + name_);
 }
 
 pid_t Host::Spawn(const std::vector<std::string>& argv, const std::string& outputFile)
@@ -273,6 +370,37 @@ int Host::Wait(pid_t pid, std::chrono::milliseconds timeout)
     kill(pid, SIGKILL);
     WaitForExit(pid);
     return -1;
+}
+
+int Host::Poll(pid_t pid)
+{
+    auto known = std::find(spawned_.begin(), spawned_.end(), pid);
+    if (known == spawned_.end()) return -1;
+    int status = 0;
+    pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done != pid) return -1;
+    spawned_.erase(known);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void Host::KillLeftovers() const
+{
+    if (holder_ <= 0) return;
+    const std::string ours = NamespaceLink(holder_);
+    if (ours.empty()) return;
+    DIR* processes = opendir("/proc");
+    if (processes == nullptr) return;
+    std::vector<pid_t> found;
+    while (dirent* entry = readdir(processes)) {
+        char* end = nullptr;
+        long pid = std::strtol(entry->d_name, &end, 10);
+        if (*end != '\0' || pid <= 0 || pid == holder_ || pid == getpid()) continue;
+        if (NamespaceLink(static_cast<pid_t>(pid)) == ours) found.push_back(static_cast<pid_t>(pid));
+    }
+    closedir(processes);
+    // What is left was started by what we spawned: its parents are gone.
+    for (pid_t pid : found) kill(pid, SIGKILL);
 }
 
 Host::Inside::Inside(const Host& host)

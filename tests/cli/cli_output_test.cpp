@@ -143,12 +143,6 @@ TEST(WatchPrinter, EachStoreEventBecomesItsLineOrNone)
           "appeared ip=198.51.100.11 host=nas1" + zorva + " firmware=2.1.0 id=id-2",
           "left     ip=198.51.100.10 host=nas1" + zorva + " firmware=2.1.0 id=id-1 (aged out)",
           "left     ip=198.51.100.11 host=nas1" + zorva + " firmware=2.1.0 id=id-2 (bye-bye)"}},
-        {"a clear is no departure, and what comes after it is new",
-         {{StoreEvent::Appended, Answer("198.51.100.10", "id-1")},
-          {StoreEvent::Cleared, Answer("198.51.100.10", "id-1")},
-          {StoreEvent::Appended, BroadcastReply("198.51.100.10", "id-1")}},
-         {"appeared ip=198.51.100.10 host=nas1" + zorva + " firmware=2.1.0 id=id-1",
-          "appeared ip=198.51.100.10 host=nas1" + zorva + " firmware=- id=id-1"}},
     };
     for (const auto& test : cases) EXPECT_EQ(Printed(test.events), test.lines) << test.story;
 }

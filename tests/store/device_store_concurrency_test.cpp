@@ -67,34 +67,28 @@ std::string ListProblem(const std::vector<deviceinfo>& devices)
     return "";
 }
 
-// Empty when replaying `events` from an empty list ends with `devices`
-// (lifetimes aside: refreshes are no event); otherwise the first event that
-// does not fit the list as the earlier ones left it.
+// Empty when replaying `events` on an empty list ends with `devices`
+// (lifetimes aside: a refresh is no event); otherwise the first misfit.
 std::string ReplayProblem(const std::vector<std::pair<StoreEvent, deviceinfo>>& events,
                           const std::vector<deviceinfo>& devices)
 {
     std::map<std::string, deviceinfo> replayed;
-    for (size_t index = 0; index < events.size(); ++index) {
-        const auto& [event, entry] = events[index];
+    for (const auto& [event, entry] : events) {
         auto known = replayed.find(entry.ip);
-        const std::string where = " at event " + std::to_string(index) + " for " + entry.ip;
-        if ((event == StoreEvent::Appended) != (known == replayed.end())) return "appended or replaced wrongly" + where;
+        const bool fits = event == StoreEvent::Appended   ? known == replayed.end()
+                          : event == StoreEvent::Replaced ? known != replayed.end()
+                                                          : known != replayed.end() && known->second.compare(entry);
+        if (!fits) return "an event that does not fit the list, for " + std::string(entry.ip);
         if (event == StoreEvent::Appended || event == StoreEvent::Replaced) {
             replayed[entry.ip] = entry;
-        } else if (!known->second.compare(entry)) {
-            return "removed another record than the listed one" + where;
         } else {
             replayed.erase(known);
         }
     }
-    if (replayed.size() != devices.size()) return "the replay ends with another number of entries";
     for (const deviceinfo& entry : devices) {
-        auto replayedEntry = replayed.find(entry.ip);
-        if (replayedEntry == replayed.end() || !replayedEntry->second.compare(entry)) {
-            return "the replay ends without " + std::string(entry.ip);
-        }
+        if (!replayed.count(entry.ip) || !replayed[entry.ip].compare(entry)) return "lost " + std::string(entry.ip);
     }
-    return "";
+    return replayed.size() == devices.size() ? "" : "the replay ends with more entries";
 }
 
 // The window's side: it takes its own lock around copying, as a window

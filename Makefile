@@ -18,17 +18,17 @@ configure: deps
 build: configure
 	cmake --build $(BUILD_DIR)
 
-# nasscout-cli and nasscout-sim only.
+# nasscout-cli, nasscout-sim and nasscout-lab only.
 tools: configure
-	cmake --build $(BUILD_DIR) --target nasscout-cli nasscout-sim
+	cmake --build $(BUILD_DIR) --target nasscout-cli nasscout-sim nasscout-lab
 
 # The root check comes first, so nobody waits for a build that cannot be
-# shown. The window, nasscout-cli (for `scripts/demo.sh --cli`) and the
-# simulator: all the demo needs.
+# shown. The window, nasscout-cli (for `scripts/demo.sh --cli`), the
+# simulator and the lab: all the demo needs.
 demo:
 	@scripts/demo.sh --check
 	@$(MAKE) --no-print-directory configure
-	cmake --build $(BUILD_DIR) --target nasscout nasscout-cli nasscout-sim
+	cmake --build $(BUILD_DIR) --target nasscout nasscout-cli nasscout-sim nasscout-lab
 	scripts/demo.sh $(BUILD_DIR)
 
 test:

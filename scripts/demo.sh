@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The main job on a network of its own: simulated NAS devices and the finder
-# in private network namespaces joined by a bridge, and what the finder
-# found. Every namespace and process it makes is removed on the way out,
+# The main job on a network of its own: nasscout-lab builds a private
+# network of namespaces with simulated NAS devices (scripts/demo-devices.json)
+# and a finder, runs the finder and removes the whole network afterwards,
 # also after a failure or Ctrl-C. Nothing it sends can reach the machine's
 # network.
 #
@@ -39,9 +39,10 @@ done
 command -v ip >/dev/null || fail "needs the ip command (Debian package iproute2)"
 "$check" && exit 0
 
+lab=$build/tools/lab/nasscout-lab
 cli=$build/tools/cli/nasscout-cli
-sim=$build/tools/sim/nasscout-sim
 app=$build/src/app/nasscout
+devices=scripts/demo-devices.json
 
 # The X socket of $DISPLAY that the finder's namespace can reach: only the
 # file /tmp/.X11-unix/X<n> of a local display. The abstract socket and TCP
@@ -63,7 +64,7 @@ fi
 # Installs the packages and builds the programs this run needs, only when
 # one is missing: a later run starts at once.
 prepare() {
-  local programs=("$sim") targets=(nasscout-sim) commands=() missing=false item
+  local programs=("$lab" "$build/tools/sim/nasscout-sim") targets=(nasscout-lab nasscout-sim) commands=() missing=false item
   if [ "$mode" = cli ]; then
     programs+=("$cli") targets+=(nasscout-cli)
   else
@@ -79,148 +80,57 @@ prepare() {
 }
 prepare
 
-prefix=nasscout-demo-$$
-lan=$prefix-lan        # holds the bridge
-finder=$prefix-finder  # runs nasscout or nasscout-cli (and Xvfb)
-shelf=$prefix-shelf    # four devices that stay
-leaver=$prefix-leaver  # one device that says bye-bye during the search
-namespaces=()
-pids=()
 work=$(mktemp -d /tmp/nasscout-demo.XXXXXX)
+trap 'rm -rf "$work"' EXIT
 
-cleanup() {
-  local status=$?
-  trap - EXIT INT TERM
-  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    if kill -0 "$pid" 2>/dev/null; then kill -KILL "$pid" 2>/dev/null || true; fi
-    wait "$pid" 2>/dev/null || true
-  done
-  for namespace in "${namespaces[@]}"; do
-    # Whatever still runs inside one of our namespaces was started by us.
-    for pid in $(ip netns pids "$namespace" 2>/dev/null); do kill -KILL "$pid" 2>/dev/null || true; done
-    ip netns delete "$namespace" 2>/dev/null || true
-  done
-  rm -rf "$work"
-  if ip netns list | grep -q "^$prefix-"; then
-    say "demo: could not remove every namespace: $(ip netns list | grep "^$prefix-" | tr '\n' ' ')" >&2
-    status=1
-  fi
-  exit "$status"
+# On SIGINT or SIGTERM the demo asks nasscout-lab to end the finder (Ctrl-C
+# from the terminal has reached the finder too), waits while the lab removes
+# the network, and ends with 130 or 143.
+lab_pid=
+stopped=
+stop_lab() {
+  stopped=$1
+  [ -z "$lab_pid" ] || kill -TERM "$lab_pid" 2>/dev/null || true
 }
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+trap 'stop_lab 130' INT
+trap 'stop_lab 143' TERM
 
-add_namespace() {
-  ip netns add "$1"
-  namespaces+=("$1")
-  ip -n "$1" link set lo up
+# Runs nasscout-lab, in the environment lab_env when set, with the demo's
+# devices and the finder command that follows; its status (the finder's).
+lab_env=()
+run_lab() {
+  local status=0
+  "${lab_env[@]}" "$lab" --verbose --devices "$devices" -- "$@" &
+  lab_pid=$!
+  wait "$lab_pid" || status=$?
+  # A signal interrupts the wait; the lab still ends the finder and cleans up.
+  while kill -0 "$lab_pid" 2>/dev/null; do wait "$lab_pid" || status=$?; done
+  lab_pid=
+  [ -z "$stopped" ] || exit "$stopped"
+  return "$status"
 }
 
-# Plugs namespace $1 into the bridge as eth0 with the addresses that follow.
-# The default route makes limited broadcasts and multicasts leave by eth0.
-ports=0
-connect() {
-  local namespace=$1 port="port$((ports += 1))"
-  shift
-  ip -n "$lan" link add "$port" type veth peer name eth0 netns "$namespace"
-  ip -n "$lan" link set "$port" master br0 up
-  local address
-  for address in "$@"; do ip -n "$namespace" addr add "$address" dev eth0; done
-  ip -n "$namespace" link set eth0 up
-  ip -n "$namespace" route add default dev eth0
-}
-
-# Waits up to $3 seconds for the line $2 in the file $1.
-wait_for_line() {
-  local deadline=$((SECONDS + $3))
-  until grep -q -- "$2" "$1" 2>/dev/null; do
-    [ "$SECONDS" -lt "$deadline" ] || return 1
-    sleep 0.1
-  done
-}
-
-# Starts nasscout-sim in namespace $1 with the devices that follow (--device
-# texts), output in $work/$1.out; sets sim_pid once the devices are announced.
-start_sim() {
-  local namespace=$1 device arguments=()
-  shift
-  for device in "$@"; do arguments+=(--device "$device"); done
-  ip netns exec "$namespace" "$sim" "${arguments[@]}" >"$work/$namespace.out" 2>&1 &
-  sim_pid=$!
-  pids+=("$sim_pid")
-  wait_for_line "$work/$namespace.out" "nasscout-sim: ready" 10 ||
-    fail "nasscout-sim did not start in $namespace: $(cat "$work/$namespace.out")"
-}
-
-# Ends one of our processes with SIGTERM and forgets it, so that the cleanup
-# never signals a number the system may have handed out again.
-forget() {
-  local kept=() pid
-  for pid in "${pids[@]}"; do [ "$pid" = "$1" ] || kept+=("$pid"); done
-  pids=("${kept[@]}")
-}
-stop() {
-  kill -TERM "$1" 2>/dev/null || true
-  wait "$1" 2>/dev/null || true
-  forget "$1"
-}
-
-atlas="ip=198.51.100.10,id=zv-1001,host=atlas,vendor=ZORVA,product=NS200,detail=A1,version=2.1.0"
-vault="ip=198.51.100.11,id=qd-2002,host=vault,vendor=quenda,product=QX4,detail=rack,version=4.0.1"
-cellar="ip=198.51.100.12,id=tv-3003,host=cellar,vendor=TAVIRO,product=T2,detail=home,version=1.7"
-attic="ip=198.51.100.13,id=ob-4004,host=attic,vendor=OBRANDA,product=OB1,detail=x,version=0.9"
-courier="ip=198.51.100.20,id=bm-5005,host=courier,vendor=BELMIR4,product=B4-Mini,detail=travel,version=3.3"
-
-# The bridge, the finder and the two namespaces of devices; sets courier_pid
-# to the simulator that is to leave during the search.
-start_network() {
-  say "== A private network: namespaces $prefix-*, bridge br0, addresses 198.51.100.0/24"
-  add_namespace "$lan"
-  ip -n "$lan" link add br0 type bridge mcast_snooping 0
-  ip -n "$lan" link set br0 up
-  add_namespace "$finder"
-  add_namespace "$shelf"
-  add_namespace "$leaver"
-  connect "$finder" 198.51.100.1/24
-  connect "$shelf" 198.51.100.10/24 198.51.100.11/24 198.51.100.12/24 198.51.100.13/24
-  connect "$leaver" 198.51.100.20/24
-
+introduce() {
+  say "== A private network of namespaces (nasscout-lab): a bridge, addresses 198.51.100.0/24"
   say "== Five simulated NAS devices (nasscout-sim)"
   say "   atlas   198.51.100.10  ZORVA"
   say "   vault   198.51.100.11  quenda   (lower case: accepted as QUENDA)"
   say "   cellar  198.51.100.12  TAVIRO"
   say "   attic   198.51.100.13  OBRANDA  (not an accepted vendor)"
   say "   courier 198.51.100.20  BELMIR4  (leaves with a bye-bye 4 s into the search)"
-  start_sim "$shelf" "$atlas" "$vault" "$cellar" "$attic"
-  start_sim "$leaver" "$courier"
-  courier_pid=$sim_pid
-}
-
-# Four seconds into the search, courier says bye-bye and goes.
-courier_leaves() {
-  sleep 4
-  stop "$courier_pid"
-  say "   (courier said bye-bye)"
 }
 
 # --- The terminal demo: nasscout-cli ---------------------------------------
 
 cli_search() {
+  local status=0
   say ""
   say "== nasscout-cli in the finder: one search pass, 11 s search window"
-  ip netns exec "$finder" "$cli" --quiet >"$work/found.txt" &
-  cli_pid=$!
-  pids+=("$cli_pid")
-  courier_leaves
-  wait "$cli_pid" || fail "nasscout-cli ended with status $?"
-  forget "$cli_pid"
+  run_lab "$cli" --quiet >"$work/found.txt" || status=$?
+  [ "$status" -eq 0 ] || fail "nasscout-cli ended with status $status"
   say ""
   cat "$work/found.txt"
   say ""
-
   for id in zv-1001 qd-2002 tv-3003; do
     grep -q -- "$id" "$work/found.txt" || fail "expected device $id was not found"
   done
@@ -230,25 +140,34 @@ cli_search() {
   say "As expected: attic's vendor is not accepted, and courier was removed when it left."
 }
 
+# In the finder: nasscout-cli --watch ($1) writing to $2, shown as it goes,
+# until courier has left with a bye-bye (at most 20 s); then SIGTERM ends
+# the watch. Its status is the watch's.
+watch_in_finder='
+  : >"$2"
+  "$1" --watch --interval 3 --quiet >"$2" &
+  watch=$!
+  tail -n +1 -f --pid="$watch" "$2" &
+  deadline=$((SECONDS + 20))
+  until grep -q -- "left .*ip=198.51.100.20 .*(bye-bye)" "$2"; do
+    [ "$SECONDS" -lt "$deadline" ] || break
+    sleep 0.1
+  done
+  kill -TERM "$watch"
+  status=0
+  wait "$watch" || status=$?
+  wait
+  exit "$status"'
+
 cli_watch() {
+  local status=0 watch=$work/watch.txt
   say ""
   say "== nasscout-cli --watch (a pass every 3 s): courier comes back, then leaves"
-  ip netns exec "$finder" "$cli" --watch --interval 3 --quiet >"$work/watch.txt" &
-  watch_pid=$!
-  pids+=("$watch_pid")
-  tail -n +1 -f --pid="$watch_pid" "$work/watch.txt" &
-  tail_pid=$!
-  pids+=("$tail_pid")
-  wait_for_line "$work/watch.txt" "appeared ip=198.51.100.12 " 15 || fail "the watch did not see the devices"
-  start_sim "$leaver" "$courier"
-  wait_for_line "$work/watch.txt" "appeared ip=198.51.100.20 " 15 || fail "the watch did not see courier come"
-  stop "$sim_pid"
-  wait_for_line "$work/watch.txt" "left .*ip=198.51.100.20 .*(bye-bye)" 15 || fail "the watch did not see courier leave"
-  kill -TERM "$watch_pid"
-  wait "$watch_pid" || fail "nasscout-cli --watch ended with status $? after SIGTERM"
-  forget "$watch_pid"
-  wait "$tail_pid" || true  # it prints what is left, then ends with the watch
-  forget "$tail_pid"
+  run_lab bash -c "$watch_in_finder" watch "$cli" "$watch" || status=$?
+  grep -q "appeared ip=198.51.100.12 " "$watch" || fail "the watch did not see the devices"
+  grep -q "appeared ip=198.51.100.20 " "$watch" || fail "the watch did not see courier come"
+  grep -q "left .*ip=198.51.100.20 .*(bye-bye)" "$watch" || fail "the watch did not see courier leave"
+  [ "$status" -eq 0 ] || fail "nasscout-cli --watch ended with status $status after SIGTERM"
 }
 
 # --- The window demo: nasscout ---------------------------------------------
@@ -266,15 +185,16 @@ x_authority() {
   fi
 }
 
-# Sets window_env to an `env` command line for nasscout on display $1 with
-# authority file $2: a clean environment with the user's language and a
-# runtime directory of its own (Qt wants one of mode 700 owned by its user,
-# root here, and complains about a missing or foreign one).
+# Sets window_env to an `env` command line for nasscout-lab, which passes
+# it on to nasscout: display $1 with authority file $2, a clean environment
+# with the user's language and a runtime directory of its own (Qt wants one
+# of mode 700 owned by its user, root here, and complains about a missing or
+# foreign one).
 set_window_env() {
   local runtime=$work/runtime variable
   [ -d "$runtime" ] || mkdir -m 700 "$runtime"
-  window_env=(env -i "PATH=$PATH" "HOME=${HOME:-/root}" "XDG_RUNTIME_DIR=$runtime"
-    QT_QPA_PLATFORM=xcb "DISPLAY=$1")
+  window_env=(env -i "PATH=$PATH" "HOME=${HOME:-/root}" "XDG_RUNTIME_DIR=$runtime" QT_QPA_PLATFORM=xcb)
+  [ -z "$1" ] || window_env+=("DISPLAY=$1")
   [ -z "$2" ] || window_env+=("XAUTHORITY=$2")
   for variable in LANGUAGE LC_ALL LC_MESSAGES LANG; do
     [ -z "${!variable:-}" ] || window_env+=("$variable=${!variable}")
@@ -295,14 +215,10 @@ explain_window() {
 window_on_display() {
   local status=0
   set_window_env "$DISPLAY" "$(x_authority)"
+  lab_env=("${window_env[@]}")
   explain_window
   say "   Close the window (or press Ctrl-C here) to end the demo."
-  ip netns exec "$finder" "${window_env[@]}" "$app" >"$work/window.out" 2>"$work/window.err" &
-  window_pid=$!
-  pids+=("$window_pid")
-  courier_leaves
-  wait "$window_pid" || status=$?
-  forget "$window_pid"
+  run_lab sh -c 'exec "$0" >"$1" 2>"$2"' "$app" "$work/window.out" "$work/window.err" || status=$?
   # Closing the window ends nasscout with status 1.
   if [ "$status" -gt 1 ]; then
     tail -n 20 "$work/window.err" >&2
@@ -311,36 +227,37 @@ window_on_display() {
   say "   (window closed)"
 }
 
-# Starts Xvfb in the finder's namespace and sets xvfb_display; Xvfb picks
-# a free number itself and writes it to -displayfd once it accepts clients.
-# It listens on the abstract socket only, which lives in that namespace, so
-# nobody outside can connect. A socket file would do harm: Xvfb looks for a
-# taken number on the abstract socket alone, so it would replace the file
-# /tmp/.X11-unix/X<n> of a display the machine already runs.
-start_xvfb() {
-  ip netns exec "$finder" Xvfb -displayfd 3 -nolisten tcp -nolisten unix -screen 0 1024x768x24 \
-    3>"$work/xvfb.display" >"$work/xvfb.log" 2>&1 &
-  pids+=("$!")
-  wait_for_line "$work/xvfb.display" "^[0-9]" 15 || fail "Xvfb did not start: $(tail -n 5 "$work/xvfb.log")"
-  xvfb_display=:$(head -n 1 "$work/xvfb.display")
-}
+# In the finder: Xvfb, then nasscout --screenshot ($2) on it, the picture
+# and the window's output in the folder $1. Xvfb picks a free display number
+# itself and writes it to -displayfd once it accepts clients. It listens on
+# the abstract socket only, which lives in the finder's namespace, so nobody
+# outside can connect. A socket file would do harm: Xvfb looks for a taken
+# number on the abstract socket alone, so it would replace the file
+# /tmp/.X11-unix/X<n> of a display the machine already runs. Status 125:
+# Xvfb did not start; 124: nasscout did not end within 40 s.
+xvfb_in_finder='
+  Xvfb -displayfd 3 -nolisten tcp -nolisten unix -screen 0 1024x768x24 3>"$1/xvfb.display" >"$1/xvfb.log" 2>&1 &
+  xvfb=$!
+  trap "kill \$xvfb 2>/dev/null; wait \$xvfb" EXIT
+  deadline=$((SECONDS + 15))
+  until grep -q "^[0-9]" "$1/xvfb.display" 2>/dev/null; do
+    [ "$SECONDS" -lt "$deadline" ] || exit 125
+    sleep 0.1
+  done
+  export DISPLAY=:$(head -n 1 "$1/xvfb.display")
+  echo "   No usable display here: it runs on a private Xvfb display ($DISPLAY) and, after"
+  echo "   the search window, saves a picture of itself and prints its table."
+  timeout 40 "$2" --screenshot "$1/nasscout-window.png" >"$1/window.out" 2>"$1/window.err"'
 
 # Runs nasscout --screenshot on a private Xvfb display; leaves the picture
 # in $work/nasscout-window.png and the table in $work/table.txt.
 window_on_xvfb() {
   local status=0
-  start_xvfb
-  set_window_env "$xvfb_display" ""
+  set_window_env "" ""
+  lab_env=("${window_env[@]}")
   explain_window
-  say "   No usable display here: it runs on a private Xvfb display ($xvfb_display) and, after"
-  say "   the search window, saves a picture of itself and prints its table."
-  timeout 40 ip netns exec "$finder" "${window_env[@]}" "$app" --screenshot "$work/nasscout-window.png" \
-    >"$work/window.out" 2>"$work/window.err" &
-  window_pid=$!
-  pids+=("$window_pid")
-  courier_leaves
-  wait "$window_pid" || status=$?
-  forget "$window_pid"
+  run_lab bash -c "$xvfb_in_finder" xvfb "$work" "$app" || status=$?
+  [ "$status" -ne 125 ] || fail "Xvfb did not start: $(tail -n 5 "$work/xvfb.log")"
   [ "$status" -ne 124 ] || fail "nasscout --screenshot did not end within 40 s"
   if [ "$status" -ne 0 ]; then
     tail -n 20 "$work/window.err" >&2
@@ -366,7 +283,7 @@ check_table() {
   say "As expected: attic's vendor is not accepted, and courier was removed when it left."
 }
 
-# Copies the picture out of the work directory, which the cleanup removes.
+# Copies the picture out of the work directory, which is removed on the way out.
 keep_screenshot() {
   local picture=$work/nasscout-window.png target=${NASSCOUT_DEMO_SCREENSHOT:-$build/nasscout-window.png}
   [ "$(head -c 4 "$picture" 2>/dev/null | tail -c 3)" = PNG ] || fail "nasscout saved no PNG picture"
@@ -375,7 +292,7 @@ keep_screenshot() {
   say "The window's picture: $(realpath "$target")"
 }
 
-start_network
+introduce
 if [ "$mode" = cli ]; then
   cli_search
   cli_watch
@@ -387,4 +304,4 @@ else
   keep_screenshot
 fi
 say ""
-say "== Done; removing the network"
+say "== Done; the network is gone"

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <map>
@@ -164,9 +165,10 @@ int Run(const lab::LabOptions& options, const std::string& simPath, const sigset
         group.host->AddAddresses(addresses);
         StartSimulator(simPath, group, signals);
         if (options.verbose) {
-            std::cerr << "nasscout-lab: host " << name << ": " << group.devices.size() << " devices, "
+            std::cerr << "nasscout-lab: host " << name << ": " << group.devices.size()
+                      << (group.devices.size() == 1 ? " device: " : " devices: ")
                       << Names(group.devices);
-            if (leaveAfter > 0) std::cerr << "; they leave after " << leaveAfter << " s";
+            if (leaveAfter > 0) std::cerr << "; leaving after " << leaveAfter << " s";
             std::cerr << std::endl;
         }
     }
@@ -236,7 +238,10 @@ int main(int argc, char** argv)
     netlab::EnterPrivateNetwork();
 
     // Taken before any child exists: signals wait until the loop asks for
-    // them, so none can end the lab before it is removed.
+    // them, so none can end the lab before it is removed. A shell starts a
+    // background job with SIGINT ignored; the lab and its command must see it.
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);

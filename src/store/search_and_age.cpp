@@ -4,11 +4,22 @@
 
 #include <cerrno>
 #include <ctime>
+#include <new>
 #include <thread>
 
 namespace {
 
 constexpr std::chrono::seconds kSearchPeriod(10);
+
+// An ageing pass that runs out of memory leaves the list as it was; the next
+// pass ages it. The schedule's thread has nobody to hand the failure to.
+void AgeUnlessOutOfMemory()
+{
+    try {
+        AgeDeviceList(GetDeviceStore());
+    } catch (const std::bad_alloc&) {
+    }
+}
 
 }  // namespace
 
@@ -17,7 +28,7 @@ void SearchAndAgeLoop()
     for (;;) {
         SendMessage(nullptr);
         std::this_thread::sleep_for(kSearchPeriod);
-        AgeDeviceList(GetDeviceStore());
+        AgeUnlessOutOfMemory();
     }
 }
 
@@ -58,7 +69,7 @@ void SearchAndAgeUntilStopped(SearchAndAgeStop& stop, const std::function<void()
     while (!stop.Stopped()) {
         SendMessage(nullptr);
         if (stop.WaitFor(period)) return;
-        AgeDeviceList(GetDeviceStore());
+        AgeUnlessOutOfMemory();
         if (afterAgeing) afterAgeing();
     }
 }

@@ -37,6 +37,7 @@ private:
 // SearchAndAgeLoop until `stop` is stopped: a search pass, `period`, an ageing
 // pass, then `afterAgeing` (if given; on this thread, outside the store's
 // lock), and again. Returns at the latest when the search pass under way has
-// ended; no search or ageing starts once the stop is seen.
+// ended; no search or ageing starts once the stop is seen. An ageing pass
+// that runs out of memory leaves the list as it was, for the next one.
 void SearchAndAgeUntilStopped(SearchAndAgeStop& stop, const std::function<void()>& afterAgeing = nullptr,
                               std::chrono::milliseconds period = std::chrono::seconds(10));

@@ -335,6 +335,7 @@ void tst_Controller::warnsOfAnIncompleteLanguageTable()
     QFETCH(bool, alert);
 
     const QStringList keys = {"List1", "Log In", "Device List", "Search Time", "List2"};
+    const QFont layoutFont = controller->loginbutton()->font();
     QByteArray xml = "<LanguageCFG>";
     for (const QString &key : keys.mid(0, entries))
         xml += "<NODE><KEY KeyString=\"" + key.toUtf8() + "\" String=\"T-" + key.toUtf8() + "\"/></NODE>";
@@ -352,6 +353,8 @@ void tst_Controller::warnsOfAnIncompleteLanguageTable()
     QCOMPARE(controller->loginbutton()->text(), QStringLiteral("T-Log In"));
     QCOMPARE(controller->deviceListField()->text(), QStringLiteral("T-Device List"));
     QCOMPARE(controller->refreshbutton()->text(), QStringLiteral("Refresh"));
+    // The entries name no font and no size: the control keeps the one it had.
+    QCOMPARE(controller->loginbutton()->font(), layoutFont);
 }
 
 void tst_Controller::everyLanguageFitsTheWindow_data()

@@ -9,7 +9,6 @@ class tst_FontNode : public QObject
 private slots:
     void pointSizeIsTheLeadingNumber_data();
     void pointSizeIsTheLeadingNumber();
-    void fontKeepsTheLayoutFontWhereTheEntryIsSilent();
 };
 
 void tst_FontNode::pointSizeIsTheLeadingNumber_data()
@@ -36,23 +35,6 @@ void tst_FontNode::pointSizeIsTheLeadingNumber()
     FontNode node;
     node.FontSize = size;
     QCOMPARE(node.pointSize(), points);
-}
-
-void tst_FontNode::fontKeepsTheLayoutFontWhereTheEntryIsSilent()
-{
-    QFont base(QStringLiteral("Noto Serif"));
-    base.setPointSizeF(11);
-
-    FontNode full;
-    full.Font = QStringLiteral("Noto Sans");
-    full.FontSize = QStringLiteral("12.5");
-    QCOMPARE(full.font(base).family(), QStringLiteral("Noto Sans"));
-    QCOMPARE(full.font(base).pointSizeF(), 12.5);
-
-    FontNode silent;
-    silent.FontSize = QStringLiteral("abc");
-    QCOMPARE(silent.font(base).family(), QStringLiteral("Noto Serif"));
-    QCOMPARE(silent.font(base).pointSizeF(), 11.0);
 }
 
 QTEST_GUILESS_MAIN(tst_FontNode)

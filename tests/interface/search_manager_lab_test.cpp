@@ -1,7 +1,6 @@
 // The engine end to end through its call interface: a finder host on two
 // LANs, simulated devices on each.
-#include "lab_simulator.h"
-#include "netlab.h"
+#include "finder_lab.h"
 #include "receive_within.h"
 #include "report_collector.h"
 #include "search_manager.h"
@@ -22,18 +21,9 @@ using namespace std::chrono_literals;
 
 class EngineInTheLab : public testing::Test {
 protected:
-    EngineInTheLab()
-        : lan1(lab.AddLan()),
-          lan2(lab.AddLan()),
-          finder(lab.AddHost("finder", {{lan1, "192.0.2.1/24"}, {lan2, "198.51.100.1/24"}})),
-          nas1(lab.AddHost("nas1", {{lan1, "192.0.2.20/24"}})),
-          nas2(lab.AddHost("nas2", {{lan2, "198.51.100.20/24"}}))
-    {
-    }
-
     void TearDown() override
     {
-        netlab::Host::Inside inside(finder);
+        netlab::Host::Inside inside(lab.finder);
         UninitSearchDeviceLib();
         for (const IPANDSEARCHTHREAD& entry : g_searchThreads) {
             EXPECT_TRUE(entry.pSearchThread->WaitUntilReceiveEnded(5s));
@@ -42,14 +32,14 @@ protected:
 
     void Init(bool bMultiCommand)
     {
-        netlab::Host::Inside inside(finder);
+        netlab::Host::Inside inside(lab.finder);
         std::string directory = log.directory().slashed();
         InitSearchDeviceLib(ReportCollector::Callback, true, directory.data(), bMultiCommand);
     }
 
     void Pass(void* pdhcp = nullptr)
     {
-        netlab::Host::Inside inside(finder);
+        netlab::Host::Inside inside(lab.finder);
         EXPECT_EQ(SendMessage(pdhcp), 0);
     }
 
@@ -62,13 +52,13 @@ protected:
         return workers;
     }
 
-    // Whether `address`:`port` can be bound in the finder right now.
-    bool CanBind(const char* address, int port)
+    // Whether `address`:`port` can be bound in the finder right now ("" is every address).
+    bool CanBind(const std::string& address, int port)
     {
-        netlab::Host::Inside inside(finder);
+        netlab::Host::Inside inside(lab.finder);
         udp::socket socket(io, udp::v4());
         boost::system::error_code error;
-        socket.bind(udp::endpoint(asio::ip::make_address_v4(address), port), error);
+        socket.bind(udp::endpoint(asio::ip::make_address_v4(address.empty() ? "0.0.0.0" : address), port), error);
         return !error;
     }
 
@@ -79,12 +69,7 @@ protected:
         return udp::socket(io, udp::endpoint(udp::v4(), port));
     }
 
-    netlab::Lab lab;
-    netlab::Lan lan1;
-    netlab::Lan lan2;
-    netlab::Host& finder;
-    netlab::Host& nas1;
-    netlab::Host& nas2;
+    FinderLab lab{2};
     TemporaryLog log;
     ReportCollector reports;
     asio::io_context io;
@@ -97,10 +82,7 @@ TEST_F(EngineInTheLab, StartsOneWorkerPerAddressAfterTheBroadcastAndMulticastWor
     Init(true);
     Init(true);  // while running: changes nothing
     EXPECT_EQ(Workers(), (WorkerList{{"", 67}, {"", 1900}, {"192.0.2.1", 1530}, {"198.51.100.1", 1550}}));
-    EXPECT_FALSE(CanBind("0.0.0.0", 67));
-    EXPECT_FALSE(CanBind("0.0.0.0", 1900));
-    EXPECT_FALSE(CanBind("192.0.2.1", 1530));
-    EXPECT_FALSE(CanBind("198.51.100.1", 1550));
+    for (const auto& [address, port] : Workers()) EXPECT_FALSE(CanBind(address, port)) << port;
     EXPECT_TRUE(CanBind("198.51.100.1", 1530)) << "a per-address worker binds its own address only";
     auto messages = log.Messages();
     EXPECT_EQ(std::count(messages.begin(), messages.end(),
@@ -111,17 +93,17 @@ TEST_F(EngineInTheLab, StartsOneWorkerPerAddressAfterTheBroadcastAndMulticastWor
 TEST_F(EngineInTheLab, NewAddressGetsTheNextPortAndAReturningOneNoSecondWorker)
 {
     Init(true);
-    finder.AddAddress("192.0.2.9/24", "eth0");
+    lab.finder.AddAddress("192.0.2.9/24", "eth0");
     Pass();
     EXPECT_EQ(Workers().back(), (std::pair<std::string, int>{"192.0.2.9", 1570}));
     int added = log.IndexOf("SendThread 1570 : Init Search Device Work Thread Value, strIP : 192.0.2.9, nPort : 1570  ");
     EXPECT_GE(added, 0);
     EXPECT_LT(added, log.IndexOf("SendThread 67 : Send Broadcast Search Command  ")) << "new workers come first";
 
-    finder.RemoveAddress("192.0.2.9/24", "eth0");
+    lab.finder.RemoveAddress("192.0.2.9/24", "eth0");
     EXPECT_FALSE(CanBind("192.0.2.9", 0)) << "the address is gone";
     Pass();
-    finder.AddAddress("192.0.2.9/24", "eth0");
+    lab.finder.AddAddress("192.0.2.9/24", "eth0");
     Pass();
     EXPECT_EQ(Workers().size(), 5u);
     EXPECT_EQ(g_nextCommandPort, 1590);
@@ -129,9 +111,9 @@ TEST_F(EngineInTheLab, NewAddressGetsTheNextPortAndAReturningOneNoSecondWorker)
 
 TEST_F(EngineInTheLab, WithoutPerAddressWorkersThereAreExactlyTwo)
 {
-    udp::socket squatter = BoundIn(finder, 1900);
+    udp::socket squatter = BoundIn(lab.finder, 1900);
     Init(false);
-    finder.AddAddress("192.0.2.9/24", "eth0");
+    lab.finder.AddAddress("192.0.2.9/24", "eth0");
     Pass();
     EXPECT_EQ(Workers(), (WorkerList{{"", 67}, {"", 1901}})) << "the multicast worker may move on a taken port";
     EXPECT_EQ(log.IndexOf("Get Current Local IP Info "), -1);
@@ -139,7 +121,7 @@ TEST_F(EngineInTheLab, WithoutPerAddressWorkersThereAreExactlyTwo)
 
 TEST_F(EngineInTheLab, CallersOwnSearchBlockIsSentUnchanged)
 {
-    udp::socket bystander = BoundIn(nas1, 68);
+    udp::socket bystander = BoundIn(lab.AddHost("bystander", {"192.0.2.30"}), 68);
     Init(true);
     unsigned char block[DHCPPACKET_SIZE];
     for (size_t index = 0; index < sizeof block; ++index) block[index] = static_cast<unsigned char>(index * 7 + 3);
@@ -151,26 +133,26 @@ TEST_F(EngineInTheLab, CallersOwnSearchBlockIsSentUnchanged)
     EXPECT_EQ(std::memcmp(received, block, sizeof block), 0);
 }
 
-TEST_F(EngineInTheLab, StopReturnsPromptlyWithEverySocketClosed)
+// Each LAN's device comes through the per-address worker of the finder's address there.
+TEST_F(EngineInTheLab, FindsTheDevicesOfBothLansAndStopsPromptlyWithEverySocketClosed)
 {
-    LabSimulator devices(nas1, {"--device", LabSimulator::Device("192.0.2.20", "lan1-nas")});
-    ASSERT_TRUE(devices.ready());
+    LabSimulator& lan1 = lab.StartDevices("nas1", {{"192.0.2.20", "lan1-nas"}});
+    lab.StartDevices("nas2", {{"198.51.100.20", "lan2-nas"}});
     Init(true);
     Pass();
     ASSERT_TRUE(reports.WaitFor("lan1-nas", DEVICE_TYPE_ANSWER, 1530));
+    ASSERT_TRUE(reports.WaitFor("lan2-nas", DEVICE_TYPE_ANSWER, 1550));
+    WorkerList workers = Workers();
     {
-        netlab::Host::Inside inside(finder);
+        netlab::Host::Inside inside(lab.finder);
         auto started = std::chrono::steady_clock::now();
         UninitSearchDeviceLib();
         EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
     }
-    EXPECT_TRUE(CanBind("0.0.0.0", 67));
-    EXPECT_TRUE(CanBind("0.0.0.0", 1900));
-    EXPECT_TRUE(CanBind("192.0.2.1", 1530));
-    EXPECT_TRUE(CanBind("198.51.100.1", 1550));
+    for (const auto& [address, port] : workers) EXPECT_TRUE(CanBind(address, port)) << port;
 
     size_t reported = reports.Reports().size();
-    devices.Stop();  // its bye-bye finds nobody listening
+    lan1.Stop();  // its bye-bye finds nobody listening
     Pass();
     EXPECT_EQ(reports.Reports().size(), reported);
 

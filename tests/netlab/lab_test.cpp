@@ -6,7 +6,7 @@
 // another across its bridges and gain and lose addresses, every lab test
 // relies on and so shows.
 #include "netlab.h"
-#include "temporary_log.h"
+#include "temporary_directory.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

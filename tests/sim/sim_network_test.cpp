@@ -1,7 +1,6 @@
-// nasscout-sim on a network of namespaces: a client host sends the real
+// nasscout-sim on a network of namespaces: the finder host sends the real
 // searches and checks, byte for byte, what the simulated devices send back.
-#include "lab_simulator.h"
-#include "netlab.h"
+#include "finder_lab.h"
 #include "receive_within.h"
 #include "sim_test_support.h"
 #include "wire_protocol.h"
@@ -14,7 +13,6 @@
 #include <chrono>
 #include <cstring>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,24 +23,23 @@ using asio::ip::udp;
 using namespace std::chrono_literals;
 using Senders = std::map<std::string, std::string>;  // sender address -> datagram
 
-constexpr char kNasAddress[] = "198.51.100.10";
-constexpr char kVaultAddress[] = "198.51.100.11";
-constexpr char kClientAddress[] = "198.51.100.1";
+constexpr char kNasAddress[] = "192.0.2.10";
+constexpr char kVaultAddress[] = "192.0.2.11";
 
 // The second device comes from a file, with a '/' in its detail that the
 // receiver keeps as part of the detail.
 const char kVaultJson[] =
-    R"({"devices": [{"ip": "198.51.100.11", "id": "b-2", "host": "vault", "vendor": "quenda",)"
+    R"({"devices": [{"ip": "192.0.2.11", "id": "b-2", "host": "vault", "vendor": "quenda",)"
     R"( "product": "QX4", "detail": "rack/2U", "version": "4.0.1-beta"}]})";
 
 // What the two devices send, written out as a receiver expects it.
 const std::string kNasHeaders =
-    "LOCATION: http://198.51.100.10:80/desc.xml\r\n"
+    "LOCATION: http://192.0.2.10:80/desc.xml\r\n"
     "SERVER: VELD/2.1.0, UPnP/1.0, ZORVA/nas1/NS200/A1\r\n"
     "USN: uuid:4f2a-77::upnp:rootdevice\r\n"
     "\r\n";
 const std::string kVaultHeaders =
-    "LOCATION: http://198.51.100.11:80/desc.xml\r\n"
+    "LOCATION: http://192.0.2.11:80/desc.xml\r\n"
     "SERVER: VELD/4.0.1-beta, UPnP/1.0, quenda/vault/QX4/rack/2U\r\n"
     "USN: uuid:b-2::upnp:rootdevice\r\n"
     "\r\n";
@@ -78,52 +75,34 @@ Senders ReceiveFromEach(udp::socket& socket, std::size_t count, std::chrono::mil
 const udp::endpoint kBroadcastSearch(asio::ip::address_v4::broadcast(), wire::kBroadcastReplyPort);
 const udp::endpoint kGroup(asio::ip::make_address_v4(wire::kMulticastGroup), wire::kMulticastPort);
 
-// A client host and a NAS host on one segment; the simulator runs in the NAS host.
+// The simulator runs in a NAS host beside the finder.
 class SimOnTheNetwork : public testing::Test {
 protected:
-    SimOnTheNetwork()
-        : lan_(lab_.AddLan()),
-          nas_(lab_.AddHost("nas", {{lan_, std::string(kNasAddress) + "/24"}})),
-          client_(lab_.AddHost("client", {{lan_, std::string(kClientAddress) + "/24"}}))
-    {
-    }
-
-    // Starts the simulator in the NAS host and waits for its ready line.
-    testing::AssertionResult StartSim(const std::vector<std::string>& arguments)
-    {
-        sim_ = std::make_unique<LabSimulator>(nas_, arguments);
-        if (sim_->ready()) return testing::AssertionSuccess();
-        return testing::AssertionFailure() << "no ready line within 10 s; printed: " << sim_->Output();
-    }
-
-    // A socket of the client host.
+    // A socket of the finder.
     udp::socket ClientSocket(const udp::endpoint& local)
     {
-        netlab::Host::Inside inside(client_);
+        netlab::Host::Inside inside(lab_.finder);
         udp::socket socket(io_, udp::v4());
         socket.set_option(asio::socket_base::broadcast(true));
         socket.bind(local);
         return socket;
     }
 
-    std::vector<std::string> TwoDevices()
+    // The NAS plays one device given by option and one read from a file.
+    void StartTwoDevices(std::vector<std::string> more = {})
     {
-        nas_.AddAddress(std::string(kVaultAddress) + "/24");
-        return {"--device", simtest::DeviceText(kNasAddress), "--devices", scratch_.Write("vault.json", kVaultJson)};
+        more.insert(more.end(), {"--device", simtest::DeviceText(kNasAddress), "--devices",
+                                 lab_.files.Write("vault.json", kVaultJson)});
+        lab_.StartSimulator(lab_.AddHost("nas", {kNasAddress, kVaultAddress}), more);
     }
 
-    netlab::Lab lab_;
-    netlab::Lan lan_;
-    netlab::Host& nas_;
-    netlab::Host& client_;
-    TemporaryDirectory scratch_;
+    FinderLab lab_;
     asio::io_context io_;
-    std::unique_ptr<LabSimulator> sim_;
 };
 
 TEST_F(SimOnTheNetwork, AnswersABroadcastSearchWithEachDevicesReplyFromItsAddress)
 {
-    ASSERT_TRUE(StartSim(TwoDevices()));
+    StartTwoDevices();
     udp::socket searcher = ClientSocket(udp::endpoint(udp::v4(), wire::kBroadcastSearchPort));
     udp::socket stranger = ClientSocket(udp::endpoint(udp::v4(), 0));
 
@@ -149,11 +128,9 @@ TEST_F(SimOnTheNetwork, AnswersABroadcastSearchWithEachDevicesReplyFromItsAddres
 
 TEST_F(SimOnTheNetwork, AnswersAnMSearchAtTheRequestersOwnAddressAndPort)
 {
-    std::vector<std::string> arguments = TwoDevices();
-    arguments.insert(arguments.end(), {"--max-delay", "100"});
-    ASSERT_TRUE(StartSim(arguments));
+    StartTwoDevices({"--max-delay", "100"});
     // Bound as a per-address searcher binds, to its address and own port.
-    udp::socket searcher = ClientSocket(udp::endpoint(asio::ip::make_address_v4(kClientAddress), 1530));
+    udp::socket searcher = ClientSocket(udp::endpoint(asio::ip::make_address_v4("192.0.2.1"), 1530));
     udp::socket stranger = ClientSocket(udp::endpoint(udp::v4(), 0));
 
     const std::string foreignNotify = Notify("ssdp:alive", kNasHeaders);
@@ -168,12 +145,9 @@ TEST_F(SimOnTheNetwork, AnswersAnMSearchAtTheRequestersOwnAddressAndPort)
 TEST_F(SimOnTheNetwork, TwoHundredDevicesOnOneInterfaceAllAnswerFromOneProcess)
 {
     constexpr int kDevices = 200;
-    std::string batch;
-    for (int index = 0; index < kDevices; ++index) {
-        batch += "address add 198.51.100." + std::to_string(20 + index) + "/24 dev eth0\n";
-    }
-    ASSERT_EQ(nas_.Run({"ip", "-batch", scratch_.Write("addresses", batch)}), 0);
-    ASSERT_TRUE(StartSim({"--count", std::to_string(kDevices), "--first-address", "198.51.100.20"}));
+    std::vector<std::string> addresses;
+    for (int index = 0; index < kDevices; ++index) addresses.push_back("192.0.2." + std::to_string(20 + index));
+    lab_.StartSimulator(lab_.AddHost("nas", addresses), {"--count", std::to_string(kDevices), "--first-address", addresses[0]});
 
     udp::socket searcher = ClientSocket(udp::endpoint(udp::v4(), 0));
     // The answers come in one burst; the system caps this at its maximum.

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "netlab.h"
-#include "temporary_log.h"
+#include "temporary_directory.h"
 
 #include <chrono>
 #include <string>

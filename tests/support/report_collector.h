@@ -4,9 +4,9 @@
 
 #include <searchdevice/deviceinfo.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -34,35 +34,22 @@ public:
         return nullptr;
     }
 
-    // Waits up to `timeout` until `done` holds for the reports so far.
-    bool WaitUntil(const std::function<bool(const std::vector<Report>&)>& done,
-                   std::chrono::milliseconds timeout = std::chrono::seconds(10))
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return arrived_.wait_for(lock, timeout, [&] { return done(reports_); });
-    }
-
     // Waits until a report of device `id` with `type` came from `port`.
     bool WaitFor(const std::string& id, int type, int port,
                  std::chrono::milliseconds timeout = std::chrono::seconds(10))
     {
-        return WaitUntil([&](const std::vector<Report>& reports) { return Count(reports, id, type, port) > 0; },
-                         timeout);
+        std::unique_lock<std::mutex> lock(mutex_);
+        return arrived_.wait_for(lock, timeout, [&] {
+            return std::any_of(reports_.begin(), reports_.end(), [&](const Report& report) {
+                return id == report.device.id && type == report.device.type && port == report.port;
+            });
+        });
     }
 
     std::vector<Report> Reports()
     {
         std::lock_guard<std::mutex> lock(mutex_);
         return reports_;
-    }
-
-    static int Count(const std::vector<Report>& reports, const std::string& id, int type, int port)
-    {
-        int count = 0;
-        for (const Report& report : reports) {
-            count += id == report.device.id && type == report.device.type && port == report.port;
-        }
-        return count;
     }
 
 private:

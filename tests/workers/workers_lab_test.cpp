@@ -1,10 +1,8 @@
-// The three search workers against simulated devices across a bridge.
-//
-// The finder host runs the workers; the nas host runs nasscout-sim; the
+// The three search workers against simulated devices across a bridge: the
+// finder host runs the workers, the nas host two simulated devices, and the
 // listener host plays a bystander that sees what the finder sends.
 #include "find_device_dispatch.h"
-#include "lab_simulator.h"
-#include "netlab.h"
+#include "finder_lab.h"
 #include "receive_within.h"
 #include "report_collector.h"
 #include "search_device_broadcast_thread.h"
@@ -17,6 +15,7 @@
 #include <boost/asio/ip/udp.hpp>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 
 namespace {
@@ -27,15 +26,6 @@ using namespace std::chrono_literals;
 
 class WorkersInTheLab : public testing::Test {
 protected:
-    WorkersInTheLab()
-        : lan(lab.AddLan()),
-          finder(lab.AddHost("finder", {{lan, "192.0.2.1/24"}})),
-          nas(lab.AddHost("nas", {{lan, "192.0.2.20/24"}})),
-          listener(lab.AddHost("listener", {{lan, "192.0.2.30/24"}}))
-    {
-        nas.AddAddress("192.0.2.21/24");
-    }
-
     void SetUp() override { SetFindDeviceCallback(ReportCollector::Callback); }
 
     void TearDown() override
@@ -51,19 +41,22 @@ protected:
     template <typename Worker>
     Worker& Start(const char* address, int port, bool retry = false)
     {
-        netlab::Host::Inside inside(finder);
+        netlab::Host::Inside inside(lab.finder);
         auto worker = std::make_unique<Worker>();
         worker->InitThreadValue(address, port, retry);
         started.push_back(std::move(worker));
         return static_cast<Worker&>(*started.back());
     }
 
-    // Two devices of the nas host, one per address.
-    std::vector<std::string> TwoDevices() const
+    // One worker of each kind, at the ports the manager gives them.
+    void StartAllThree()
     {
-        return {"--device", LabSimulator::Device("192.0.2.20", "dev-20"), "--device",
-                LabSimulator::Device("192.0.2.21", "dev-21")};
+        Start<CSearchDeviceBroadcastThread>(nullptr, wire::kBroadcastSearchPort);
+        Start<CSearchDeviceMulticastThread>(nullptr, wire::kMulticastPort);
+        Start<CSearchDeviceMultiCommandThead>("192.0.2.1", wire::kFirstCommandPort, true);
     }
+
+    LabSimulator& StartTwoDevices() { return lab.StartDevices("nas", {{"192.0.2.20", "dev-20"}, {"192.0.2.21", "dev-21"}}); }
 
     // A socket of the listener host bound to `port`, optionally in the group.
     udp::socket Listen(int port, bool joinGroup)
@@ -74,111 +67,79 @@ protected:
         return socket;
     }
 
-    netlab::Lab lab;
-    netlab::Lan lan;
-    netlab::Host& finder;
-    netlab::Host& nas;
-    netlab::Host& listener;
+    FinderLab lab;
+    netlab::Host& listener = lab.AddHost("listener", {"192.0.2.30"});
     TemporaryLog log;
     ReportCollector reports;
     asio::io_context io;
     std::vector<std::unique_ptr<CSearchDeviceThread>> started;
 };
 
-TEST_F(WorkersInTheLab, BroadcastWorkerSendsTheDefaultRequestFromPort67AndReportsEverySimulatedDevice)
+// Written out byte for byte: a change to the wire constants must show here.
+const std::string kMSearch =
+    "M-SEARCH * HTTP/1.1\r\n"
+    "HOST: 239.143.255.250:1900\r\n"
+    "ST: urn:schemas-upnp-org:device:HomeNasDevice:1\r\n"
+    "MAN: \"ssdp:discover\"\r\n"
+    "MX: 3\r\n"
+    "\r\n";
+
+TEST_F(WorkersInTheLab, EachWorkerSendsItsRequestFromItsOwnPort)
 {
-    udp::socket bystander = Listen(wire::kBroadcastReplyPort, false);
-    LabSimulator simulator(nas, TwoDevices());
-    ASSERT_TRUE(simulator.ready()) << simulator.Output();
-    auto& worker = Start<CSearchDeviceBroadcastThread>(nullptr, wire::kBroadcastSearchPort);
-    worker.SendSearchCommand(nullptr);
+    const struct {
+        std::function<CSearchDeviceThread&()> start;
+        int listenPort;
+        std::string request;
+        int senderPort;
+    } cases[] = {
+        {[&]() -> CSearchDeviceThread& { return Start<CSearchDeviceBroadcastThread>(nullptr, 67); }, 68,
+         std::string("\x0B\x01\x00\x00\xFF\xFF\xFF\xFF", 8) + std::string(140, '\0'), 67},
+        {[&]() -> CSearchDeviceThread& { return Start<CSearchDeviceMulticastThread>(nullptr, 1900); }, 1900, kMSearch, 1900},
+        {[&]() -> CSearchDeviceThread& { return Start<CSearchDeviceMultiCommandThead>("192.0.2.1", 1530); }, 1900, kMSearch,
+         1530},
+    };
+    for (const auto& each : cases) {
+        udp::socket bystander = Listen(each.listenPort, each.listenPort == 1900);
+        each.start().SendSearchCommand(nullptr);
+        char request[300];
+        udp::endpoint sender;
+        long length = ReceiveWithin(bystander, asio::buffer(request), sender);
+        EXPECT_EQ(std::string(request, std::max(length, 0L)), each.request) << each.senderPort;
+        EXPECT_EQ(sender, udp::endpoint(asio::ip::make_address_v4("192.0.2.1"), each.senderPort));
+    }
+}
 
-    unsigned char request[200];
-    udp::endpoint sender;
-    ASSERT_EQ(ReceiveWithin(bystander, asio::buffer(request), sender), 148);
-    EXPECT_EQ(sender, udp::endpoint(asio::ip::make_address_v4("192.0.2.1"), 67));
-    const unsigned char head[8] = {0x0B, 0x01, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF};
-    EXPECT_EQ(std::memcmp(request, head, sizeof head), 0);
-    EXPECT_EQ(std::count(request + 8, request + 148, 0), 140);
+// Announcements come to the multicast worker alone: the per-address worker
+// gets only the answers to its own request.
+TEST_F(WorkersInTheLab, EachWorkerReportsEveryDeviceWithItsFieldsAndOnlyTheMulticastOneAnnouncements)
+{
+    StartAllThree();
+    LabSimulator& simulator = StartTwoDevices();
+    for (const char* id : {"dev-20", "dev-21"}) ASSERT_TRUE(reports.WaitFor(id, DEVICE_TYPE_ALIVE, 1900)) << id;
+    for (auto& worker : started) worker->SendSearchCommand(nullptr);
+    for (const char* id : {"dev-20", "dev-21"}) {
+        for (int port : {67, 1900, 1530}) EXPECT_TRUE(reports.WaitFor(id, DEVICE_TYPE_ANSWER, port)) << id << " " << port;
+    }
+    EXPECT_EQ(simulator.Stop(), 0);
+    for (const char* id : {"dev-20", "dev-21"}) EXPECT_TRUE(reports.WaitFor(id, DEVICE_TYPE_BYEBYE, 1900)) << id;
 
-    ASSERT_TRUE(reports.WaitFor("dev-20", DEVICE_TYPE_ANSWER, 67));
-    ASSERT_TRUE(reports.WaitFor("dev-21", DEVICE_TYPE_ANSWER, 67));
     for (const Report& report : reports.Reports()) {
         std::string id = report.device.id;
         EXPECT_EQ(report.device.ip, id == "dev-20" ? std::string("192.0.2.20") : std::string("192.0.2.21"));
         EXPECT_STREQ(report.device.factory, "ZORVA");
         EXPECT_STREQ(report.device.host, ("host-" + id).c_str());
         EXPECT_STREQ(report.device.product, "NS200");
-        EXPECT_EQ(report.device.lifetime, 60);
-    }
-}
-
-TEST_F(WorkersInTheLab, MulticastWorkerSendsTheExactRequestToTheGroupAndReportsAnswersAndBothAnnouncements)
-{
-    auto& worker = Start<CSearchDeviceMulticastThread>(nullptr, wire::kMulticastPort);
-    LabSimulator simulator(nas, TwoDevices());
-    ASSERT_TRUE(simulator.ready()) << simulator.Output();
-    EXPECT_TRUE(reports.WaitFor("dev-20", DEVICE_TYPE_ALIVE, 1900));
-    EXPECT_TRUE(reports.WaitFor("dev-21", DEVICE_TYPE_ALIVE, 1900));
-
-    // Joined after the announcements: the first datagram it gets is the request.
-    udp::socket bystander = Listen(wire::kMulticastPort, true);
-    worker.ClearDevice();
-    worker.SendSearchCommand(nullptr);
-    char request[300];
-    udp::endpoint sender;
-    long length = ReceiveWithin(bystander, asio::buffer(request), sender);
-    ASSERT_GT(length, 0);
-    // Written out byte for byte: a change to the wire constants must show here.
-    EXPECT_EQ(std::string(request, length),
-              "M-SEARCH * HTTP/1.1\r\n"
-              "HOST: 239.143.255.250:1900\r\n"
-              "ST: urn:schemas-upnp-org:device:HomeNasDevice:1\r\n"
-              "MAN: \"ssdp:discover\"\r\n"
-              "MX: 3\r\n"
-              "\r\n");
-    EXPECT_EQ(sender.port(), 1900);
-    EXPECT_TRUE(reports.WaitFor("dev-20", DEVICE_TYPE_ANSWER, 1900));
-    EXPECT_TRUE(reports.WaitFor("dev-21", DEVICE_TYPE_ANSWER, 1900));
-
-    EXPECT_EQ(simulator.Stop(), 0);
-    EXPECT_TRUE(reports.WaitFor("dev-20", DEVICE_TYPE_BYEBYE, 1900));
-    EXPECT_TRUE(reports.WaitFor("dev-21", DEVICE_TYPE_BYEBYE, 1900));
-
-    for (const Report& report : reports.Reports()) {
-        EXPECT_STREQ(report.device.version, "2.1.0");
-        EXPECT_STREQ(report.device.detail, "A1");
-    }
-}
-
-TEST_F(WorkersInTheLab, PerAddressWorkerGetsOnlyTheAnswersToItsOwnRequest)
-{
-    Start<CSearchDeviceMulticastThread>(nullptr, wire::kMulticastPort);
-    auto& worker = Start<CSearchDeviceMultiCommandThead>("192.0.2.1", wire::kFirstCommandPort, true);
-
-    LabSimulator simulator(nas, TwoDevices());
-    ASSERT_TRUE(simulator.ready()) << simulator.Output();
-    ASSERT_TRUE(reports.WaitFor("dev-21", DEVICE_TYPE_ALIVE, 1900)) << "the announcements were sent";
-
-    worker.SendSearchCommand(nullptr);
-    EXPECT_TRUE(reports.WaitFor("dev-20", DEVICE_TYPE_ANSWER, 1530));
-    EXPECT_TRUE(reports.WaitFor("dev-21", DEVICE_TYPE_ANSWER, 1530));
-    simulator.Stop();
-    ASSERT_TRUE(reports.WaitFor("dev-21", DEVICE_TYPE_BYEBYE, 1900));
-
-    for (const Report& report : reports.Reports()) {
-        if (report.port == 1530) {
-            EXPECT_EQ(report.device.type, DEVICE_TYPE_ANSWER) << "an announcement reached it";
-        }
+        // A broadcast reply carries no firmware; an SSDP message no lifetime we set.
+        EXPECT_EQ(report.port == 67 ? report.device.lifetime : 60, 60);
+        EXPECT_EQ(report.port == 67 ? "" : std::string(report.device.version) + " " + report.device.detail,
+                  report.port == 67 ? "" : "2.1.0 A1");
+        EXPECT_TRUE(report.port != 1530 || report.device.type == DEVICE_TYPE_ANSWER) << "an announcement reached it";
     }
 }
 
 TEST_F(WorkersInTheLab, GarbageBurstDoesNotStopTheWorkers)
 {
-    Start<CSearchDeviceBroadcastThread>(nullptr, wire::kBroadcastSearchPort);
-    Start<CSearchDeviceMulticastThread>(nullptr, wire::kMulticastPort);
-    Start<CSearchDeviceMultiCommandThead>("192.0.2.1", wire::kFirstCommandPort, true);
-
+    StartAllThree();
     {
         // Random bytes, and random pieces of real messages, at every worker port.
         netlab::Host::Inside inside(listener);
@@ -200,15 +161,12 @@ TEST_F(WorkersInTheLab, GarbageBurstDoesNotStopTheWorkers)
         }
     }
 
-    LabSimulator simulator(nas, TwoDevices());
-    ASSERT_TRUE(simulator.ready()) << simulator.Output();
+    StartTwoDevices();
     for (auto& worker : started) {
         worker->ClearDevice();
         worker->SendSearchCommand(nullptr);
     }
-    EXPECT_TRUE(reports.WaitFor("dev-20", DEVICE_TYPE_ANSWER, 67));
-    EXPECT_TRUE(reports.WaitFor("dev-20", DEVICE_TYPE_ANSWER, 1900));
-    EXPECT_TRUE(reports.WaitFor("dev-20", DEVICE_TYPE_ANSWER, 1530));
+    for (int port : {67, 1900, 1530}) EXPECT_TRUE(reports.WaitFor("dev-20", DEVICE_TYPE_ANSWER, port)) << port;
 }
 
 }  // namespace

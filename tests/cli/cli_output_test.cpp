@@ -22,35 +22,21 @@ namespace {
 using namespace std::chrono_literals;
 using Events = std::vector<std::pair<StoreEvent, deviceinfo>>;
 
-void Put(char (&field)[DEVICEINFO_TEXT_SIZE], const std::string& text)
-{
-    std::memset(field, 0, sizeof field);
-    std::memcpy(field, text.data(), std::min(text.size(), sizeof field));
-}
-
-// A device as a multicast answer describes it: every field filled in.
-deviceinfo Answer(const std::string& ip, const std::string& id, const std::string& host = "nas1")
+// A device as a multicast answer describes it: every field filled in; a full
+// field (32 characters) has no terminator.
+deviceinfo Answer(const std::string& ip, const std::string& id, const std::string& host = "nas1",
+                  const std::string& version = "2.1.0", const std::string& detail = "A1")
 {
     deviceinfo device;
-    Put(device.id, id);
-    Put(device.ip, ip);
-    Put(device.host, host);
-    Put(device.product, "NS200");
-    Put(device.detail, "A1");
-    Put(device.version, "2.1.0");
-    Put(device.factory, "ZORVA");
+    const std::pair<char*, std::string> texts[] = {{device.id, id}, {device.ip, ip}, {device.host, host},
+        {device.product, "NS200"}, {device.detail, detail}, {device.version, version}, {device.factory, "ZORVA"}};
+    for (const auto& [field, text] : texts) std::strncpy(field, text.c_str(), DEVICEINFO_TEXT_SIZE);
     device.type = DEVICE_TYPE_ANSWER;
     return device;
 }
 
 // The same device as its broadcast reply describes it: no detail, no version.
-deviceinfo BroadcastReply(const std::string& ip, const std::string& id)
-{
-    deviceinfo device = Answer(ip, id);
-    Put(device.detail, "");
-    Put(device.version, "");
-    return device;
-}
+deviceinfo BroadcastReply(const std::string& ip, const std::string& id) { return Answer(ip, id, "nas1", "", ""); }
 
 TEST(TerminalText, KeepsPrintableUtf8AndReplacesWhatATerminalWouldObey)
 {
@@ -67,7 +53,7 @@ TEST(DeviceTable, AlignsColumnsByCharactersAndMarksMissingFields)
 {
     deviceinfo wide = Answer("198.51.100.10", "id-1", "Bücherei");
     deviceinfo bare = BroadcastReply("198.51.100.200", "id-22");
-    Put(bare.host, "\x1b[2J");
+    std::strcpy(bare.host, "\x1b[2J");
     EXPECT_EQ(cli::FormatTable({wide, bare}),
               "HOST      IP              MODEL  VENDOR  FIRMWARE  ID\n"
               "Bücherei  198.51.100.10   NS200  ZORVA   2.1.0     id-1\n"

@@ -3,19 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
 deviceinfo SampleDevice()
 {
     deviceinfo device;
-    std::strcpy(device.id, "4f2a-77");
-    std::strcpy(device.ip, "192.0.2.20");
-    std::strcpy(device.host, "nas1");
-    std::strcpy(device.product, "NS200");
-    std::strcpy(device.detail, "A1");
-    std::strcpy(device.version, "2.1.0");
-    std::strcpy(device.factory, "ZORVA");
+    const std::pair<char*, const char*> texts[] = {{device.id, "4f2a-77"}, {device.ip, "192.0.2.20"}, {device.host, "nas1"},
+        {device.product, "NS200"}, {device.detail, "A1"}, {device.version, "2.1.0"}, {device.factory, "ZORVA"}};
+    for (const auto& [field, text] : texts) std::strcpy(field, text);
     device.type = DEVICE_TYPE_ANSWER;
     return device;
 }
@@ -35,7 +32,7 @@ TEST(DeviceRecord, NewAndClearedRecordsAreEqualAndLiveSixtySeconds)
     EXPECT_EQ(std::memcmp(&fresh, &cleared, sizeof fresh), 0) << "clear zero-fills every byte of every text";
 }
 
-TEST(DeviceRecord, EveryTextAndTheTypeButNotTheLifetimeTakePartInTheComparison)
+TEST(DeviceRecord, EveryTextAndTheTypeButNotTheLifetimeAreCompared)
 {
     char (deviceinfo::*fields[])[DEVICEINFO_TEXT_SIZE] = {&deviceinfo::id,     &deviceinfo::ip,      &deviceinfo::host,   &deviceinfo::product,
                                   &deviceinfo::detail, &deviceinfo::version, &deviceinfo::factory};

@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -75,45 +74,26 @@ TEST_F(FoundDeviceDispatch, CallbackGetsACopyOfTheWorkersRecordWithThePort)
 
 TEST_F(FoundDeviceDispatch, ConcurrentReportsEnterTheCallbackOneAtATime)
 {
-    // The first report holds the callback until the second is waiting for the mutex.
-    static std::mutex gateMutex;
-    static std::condition_variable gate;
-    static bool firstInside = false;
-    static bool releaseFirst = false;
-    firstInside = releaseFirst = false;
+    // The first report starts the second and holds the callback until the second is waiting for the mutex.
+    static TemporaryLog* theLog;
+    static std::thread second;
+    theLog = &log;
     SetFindDeviceCallback([](void* pDevice, int nSearchPort) -> void* {
         if (nSearchPort == 1530) {
-            std::unique_lock<std::mutex> lock(gateMutex);
-            firstInside = true;
-            gate.notify_all();
-            gate.wait(lock, [] { return releaseFirst; });
+            second = std::thread([] {
+                deviceinfo device = Device("second");
+                HandleFindDevice(&device, sizeof device, 1550);
+            });
+            const auto deadline = std::chrono::steady_clock::now() + 5s;
+            while (theLog->IndexOf("Handle 1550 : Search 1550 Thread Find Device and wait for mutex  ") < 0 &&
+                   std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::yield();
+            }
         }
         return RecordReport(pDevice, nSearchPort);
     });
-
-    std::thread first([] {
-        deviceinfo device = Device("first");
-        HandleFindDevice(&device, sizeof device, 1530);
-    });
-    {
-        std::unique_lock<std::mutex> lock(gateMutex);
-        ASSERT_TRUE(gate.wait_for(lock, 5s, [] { return firstInside; }));
-    }
-    std::thread second([] {
-        deviceinfo device = Device("second");
-        HandleFindDevice(&device, sizeof device, 1550);
-    });
-    auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (log.IndexOf("Handle 1550 : Search 1550 Thread Find Device and wait for mutex  ") < 0 &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::yield();
-    }
-    {
-        std::lock_guard<std::mutex> lock(gateMutex);
-        releaseFirst = true;
-    }
-    gate.notify_all();
-    first.join();
+    deviceinfo device = Device("first");
+    HandleFindDevice(&device, sizeof device, 1530);
     second.join();
 
     EXPECT_EQ(reports.mostInsideAtOnce, 1);

@@ -54,10 +54,14 @@ TEST_F(SearchLog, LogThatIsOffCreatesNoFileAndPrintsNothing)
     }
 }
 
-TEST_F(SearchLog, DatedFileHoldsBannersAroundStampedLines)
+TEST_F(SearchLog, DatedFileHoldsBannersAroundStampedLinesAndTwoOpensOnOneDayShareIt)
 {
     ASSERT_EQ(OpenSearchLog(true, directory.slashed().c_str()), 1);
-    std::string printed = Printed([] { EXPECT_EQ(WriteSearchLog("SendThread %d : Begin  ", 1900), 1); });
+    ASSERT_EQ(OpenSearchLog(true, directory.slashed().c_str()), 1);
+    std::string printed = Printed([] {
+        EXPECT_EQ(WriteSearchLog("SendThread %d : Begin  ", 1900), 1);
+        EXPECT_EQ(WriteSearchLogStamped("pass %d", 3), 1);
+    });
     CloseSearchLog();
     // The log stays armed: a line after the close lands in the same file.
     Printed([] { EXPECT_EQ(WriteSearchLog("late line"), 1); });
@@ -66,22 +70,14 @@ TEST_F(SearchLog, DatedFileHoldsBannersAroundStampedLines)
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files.front().filename().string(), TodaysFileName());
     std::string content = ReadWholeFile(files.front());
-    std::regex expected("------Start Log System-------\r\n"
+    std::regex expected("------Start Log System-------\r\n------Start Log System-------\r\n"
                         "SendThread 1900 : Begin  \\*\\[[0-3][0-9]::[0-2][0-9]:[0-5][0-9]:[0-6][0-9]\\]\r\n"
+                        "\\[--[0-2][0-9]:[0-5][0-9]:[0-6][0-9](\\.[0-9]{6})?--\\]\\*pass 3\r\n"
                         "------Exit Log System-------\r\n"
                         "late line\\*\\[.*\\]\r\n");
     EXPECT_TRUE(std::regex_match(content, expected)) << content;
     EXPECT_EQ(printed, content.substr(content.find("SendThread"), content.find("------Exit") - content.find("SendThread")))
-        << "the echo is the file's line, banners excepted";
-}
-
-TEST_F(SearchLog, TwoOpensOnOneDayAppendToOneFile)
-{
-    OpenSearchLog(true, directory.slashed().c_str());
-    OpenSearchLog(true, directory.slashed().c_str());
-    auto files = directory.Files();
-    ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(ReadWholeFile(files.front()), "------Start Log System-------\r\n------Start Log System-------\r\n");
+        << "the echo is the file's lines, banners excepted";
 }
 
 TEST_F(SearchLog, MissingDirectoryStillEchoesToStandardOutput)
@@ -93,31 +89,24 @@ TEST_F(SearchLog, MissingDirectoryStillEchoesToStandardOutput)
     EXPECT_TRUE(directory.Files().empty());
 }
 
-TEST_F(SearchLog, LinesUpTo1023CharactersAreKeptWholeEmptyAndLongerOnesDropped)
+TEST_F(SearchLog, LinesUpTo1023CharactersAreKeptWholeAndLiterallyEmptyAndLongerOnesDropped)
 {
     ASSERT_EQ(OpenSearchLog(true, directory.slashed().c_str()), 1);
     std::string fits(1006, 'a');
-    std::string tooLong(1007, 'b');
     std::string printed = Printed([&] {
         EXPECT_EQ(WriteSearchLog("%s", fits.c_str()), 1);
-        EXPECT_EQ(WriteSearchLog("%s", tooLong.c_str()), 0);
+        EXPECT_EQ(WriteSearchLog("%s", std::string(1007, 'b').c_str()), 0);
         EXPECT_EQ(WriteSearchLog("%s", std::string(1024, 'c').c_str()), 0);
         EXPECT_EQ(WriteSearchLog("%s", ""), 0);
         EXPECT_EQ(WriteSearchLog(nullptr), 0);
+        EXPECT_EQ(WriteSearchLog("IP : %s", "%s%n%d"), 1);  // percent signs from the network
     });
-    EXPECT_EQ(printed.size(), 1023u);
+    EXPECT_EQ(printed.find("IP : %s%n%d*["), 1023u) << "the first line, 1023 characters, then nothing but this one";
     std::string content = ReadWholeFile(directory.Files().front());
     EXPECT_NE(content.find(fits + "*["), std::string::npos);
+    EXPECT_NE(content.find("IP : %s%n%d*["), std::string::npos);
     EXPECT_EQ(content.find('b'), std::string::npos);
     EXPECT_EQ(content.find('c'), std::string::npos);
-}
-
-TEST_F(SearchLog, PercentSignsFromTheNetworkAreWrittenLiterally)
-{
-    ASSERT_EQ(OpenSearchLog(true, directory.slashed().c_str()), 1);
-    std::string printed = Printed([] { WriteSearchLog("IP : %s", "%s%n%d"); });
-    EXPECT_EQ(printed.rfind("IP : %s%n%d*[", 0), 0u) << printed;
-    EXPECT_NE(ReadWholeFile(directory.Files().front()).find("IP : %s%n%d*["), std::string::npos);
 }
 
 TEST_F(SearchLog, LocatedLinesGoToTheFileOnly)
@@ -131,15 +120,6 @@ TEST_F(SearchLog, LocatedLinesGoToTheFileOnly)
     EXPECT_EQ(printed, "");
     EXPECT_EQ(ReadWholeFile(directory.Files().front()),
               "------Start Log System-------\r\n[ERROR]:worker.cpp(42): bind failed\r\n");
-}
-
-TEST_F(SearchLog, StampedLinesCarryTheTimeOfDayInFront)
-{
-    ASSERT_EQ(OpenSearchLog(true, directory.slashed().c_str()), 1);
-    std::string printed = Printed([] { EXPECT_EQ(WriteSearchLogStamped("pass %d", 3), 1); });
-    std::regex expected("\\[--[0-2][0-9]:[0-5][0-9]:[0-6][0-9](\\.[0-9]{6})?--\\]\\*pass 3\r\n");
-    EXPECT_TRUE(std::regex_match(printed, expected)) << printed;
-    EXPECT_NE(ReadWholeFile(directory.Files().front()).find(printed), std::string::npos);
 }
 
 }  // namespace

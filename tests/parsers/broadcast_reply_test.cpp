@@ -17,23 +17,6 @@ struct ReceivedReply {
     char after[8] = {'c', 't', '=', 'T', 'A', 'I', 'L', '&'};
 };
 
-// text fills the text area from its start; at 128 characters it has no zero.
-ReceivedReply MakeReply(unsigned char type, const std::string& text)
-{
-    ReceivedReply reply;
-    reply.bytes[0] = DHCPPACKET_OP_REPLY;
-    reply.bytes[1] = type;
-    std::memcpy(reply.bytes + DHCPPACKET_TEXT_OFFSET, text.data(), std::min<std::size_t>(text.size(), DHCPPACKET_TEXT_SIZE));
-    return reply;
-}
-
-deviceinfo Parse(const ReceivedReply& reply)
-{
-    deviceinfo device;
-    EXPECT_EQ(ParseBroadcastReply(reply.bytes, device), 1);
-    return device;
-}
-
 // A full text area whose last characters are tail.
 std::string FullTextEndingWith(const std::string& tail)
 {
@@ -42,66 +25,42 @@ std::string FullTextEndingWith(const std::string& tail)
 
 }  // namespace
 
-TEST(BroadcastReply, ReplyFillsTypeAndTheFourKeyedFields)
+TEST(BroadcastReply, TextFillsTheFourKeyedFieldsWithinTheDatagram)
 {
-    deviceinfo device = Parse(MakeReply(255, "id=A1&host=nas&vendor=x&product=y"));
-    EXPECT_STREQ(device.id, "A1");
-    EXPECT_STREQ(device.host, "nas");
-    EXPECT_STREQ(device.factory, "x");
-    EXPECT_STREQ(device.product, "y");  // the last pair needs no '&'
-    EXPECT_EQ(device.type, 255) << "the type byte is copied as an unsigned value";
-    EXPECT_STREQ(device.ip, "");
-    EXPECT_STREQ(device.detail, "");
-    EXPECT_STREQ(device.version, "");
-    EXPECT_EQ(device.lifetime, 60);
-}
-
-TEST(BroadcastReply, KeysAreMatchedAnywhereInTheText)
-{
-    deviceinfo device = Parse(MakeReply(1, "product=y&host=xid=5"));
-    EXPECT_STREQ(device.id, "5");
-    EXPECT_STREQ(device.host, "xid=5");
-    EXPECT_STREQ(device.product, "y");
-}
-
-TEST(BroadcastReply, EmptyOrMissingValuesLeaveTheirFieldsEmpty)
-{
-    deviceinfo device = Parse(MakeReply(1, "id=&host=h"));
-    EXPECT_STREQ(device.id, "");
-    EXPECT_STREQ(device.host, "h");
-    EXPECT_STREQ(device.factory, "");
-    EXPECT_STREQ(device.product, "");
-}
-
-TEST(BroadcastReply, ValueLongerThanItsFieldKeepsItsFirst31Characters)
-{
-    const std::string longHost(40, 'h');
-    deviceinfo device = Parse(MakeReply(1, "host=" + longHost + "&id=7"));
-    EXPECT_EQ(std::string(device.host), longHost.substr(0, 31));
-    EXPECT_STREQ(device.id, "7");
-}
-
-TEST(BroadcastReply, ZeroByteEndsTheText)
-{
-    deviceinfo device = Parse(MakeReply(1, std::string("id=A1\0host=nas", 14)));
-    EXPECT_STREQ(device.id, "A1");
-    EXPECT_STREQ(device.host, "");
-}
-
-// A text area with no zero ends with the datagram, not at the next zero in memory.
-TEST(BroadcastReply, TextAreaWithoutZeroEndsWithTheDatagram)
-{
-    EXPECT_STREQ(Parse(MakeReply(1, FullTextEndingWith("&product=abcde"))).product, "abcde");
-    EXPECT_STREQ(Parse(MakeReply(1, FullTextEndingWith("&product="))).product, "");
-    // "produ" here and "ct=" after the datagram must not make a key.
-    EXPECT_STREQ(Parse(MakeReply(1, FullTextEndingWith("&produ"))).product, "");
-}
-
-TEST(BroadcastReply, MissingKeyLeavesTheDestinationUntouched)
-{
-    char destination[8] = "#######";
-    EXPECT_EQ(GetReplyValue("id=A1", 5, destination, 7, "host="), 0);
-    EXPECT_STREQ(destination, "#######");
-    EXPECT_EQ(GetReplyValue("id=A123456", 10, destination, 3, "id="), 1);
-    EXPECT_STREQ(destination, "A12");
+    const std::string longHost(40, 'h'), keptHost(31, 'h');
+    const struct {
+        const char* what;
+        std::string text;  // fills the text area from its start; at 128 characters it has no zero
+        const char *id, *host, *factory, *product;
+    } cases[] = {
+        {"all four, the last without '&'", "id=A1&host=nas&vendor=x&product=y", "A1", "nas", "x", "y"},
+        {"keys anywhere in the text", "product=y&host=xid=5", "5", "xid=5", "", "y"},
+        {"empty or missing values", "id=&host=h", "", "h", "", ""},
+        {"a value longer than its field", "host=" + longHost + "&id=7", "7", keptHost.c_str(), "", ""},
+        {"a zero ends the text", std::string("id=A1\0host=nas", 14), "A1", "", "", ""},
+        // A text area with no zero ends with the datagram, not at the next zero in memory.
+        {"full text area", FullTextEndingWith("&product=abcde"), "", "", "", "abcde"},
+        {"full text area, empty value", FullTextEndingWith("&product="), "", "", "", ""},
+        // "produ" here and "ct=" after the datagram must not make a key.
+        {"full text area, key cut", FullTextEndingWith("&produ"), "", "", "", ""},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        ReceivedReply reply;
+        reply.bytes[0] = DHCPPACKET_OP_REPLY;
+        reply.bytes[1] = 255;
+        std::memcpy(reply.bytes + DHCPPACKET_TEXT_OFFSET, test.text.data(),
+                    std::min<std::size_t>(test.text.size(), DHCPPACKET_TEXT_SIZE));
+        deviceinfo device;
+        EXPECT_EQ(ParseBroadcastReply(reply.bytes, device), 1);
+        EXPECT_STREQ(device.id, test.id);
+        EXPECT_STREQ(device.host, test.host);
+        EXPECT_STREQ(device.factory, test.factory);
+        EXPECT_STREQ(device.product, test.product);
+        EXPECT_EQ(device.type, 255) << "the type byte is copied as an unsigned value";
+        EXPECT_STREQ(device.ip, "");
+        EXPECT_STREQ(device.detail, "");
+        EXPECT_STREQ(device.version, "");
+        EXPECT_EQ(device.lifetime, 60);
+    }
 }

@@ -13,6 +13,7 @@
 
 namespace {
 
+using boost::asio::ip::udp;
 using simtest::DeviceText;
 
 struct Outcome {
@@ -47,56 +48,9 @@ std::string WithValue(const std::string& text, const std::string& key, const std
     return text.substr(0, start) + value + text.substr(end);
 }
 
-TEST(SimOptions, HelpDocumentsEveryOptionAndExitsZero)
-{
-    Outcome run = RunSim({"--help"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.err, "");
-    for (const char* option : {"--help", "--device", "--devices", "--count", "--first-address", "--max-delay",
-                               "--verbose"}) {
-        EXPECT_NE(run.out.find(option), std::string::npos) << option;
-    }
-}
-
-struct BadCommandLine {
-    std::vector<std::string> arguments;
-    std::string named;  // what the message must name
-};
-
-TEST(SimOptions, BadCommandLinesExitTwoWithAMessageNamingTheProblem)
+TEST(SimOptions, BadCommandLinesAndDeviceFilesExitTwoWithAMessageNamingTheProblem)
 {
     const std::string good = DeviceText("192.0.2.10");
-    const BadCommandLine cases[] = {
-        {{"--bogus"}, "--bogus"},
-        {{"--count", "abc"}, "--count"},
-        {{}, "no devices"},
-        {{"--count", "3"}, "--first-address"},
-        {{"--count", "1", "--first-address", "192.0.2"}, "192.0.2"},
-        {{"--max-delay", "-1", "--device", good}, "--max-delay"},
-        {{"--device", "ip=192.0.2.10,id=a"}, "host="},
-        {{"--device", good + ",colour=red"}, "colour"},
-        {{"--device", good + ",id=again"}, "twice"},
-        {{"--device", WithValue(good, "ip", "192.0.2.300")}, "192.0.2.300"},
-        {{"--device", WithValue(good, "ip", "239.143.255.250")}, "239.143.255.250"},
-        // Values the receiver would split at the wrong place.
-        {{"--device", WithValue(good, "vendor", "ZOR/VA")}, "vendor"},
-        {{"--device", WithValue(good, "host", "a&b")}, "host"},
-        {{"--device", WithValue(good, "id", "4f2a::77")}, "::"},
-        {{"--device", WithValue(good, "host", std::string(100, 'h'))}, "broadcast reply"},
-    };
-    for (const BadCommandLine& bad : cases) {
-        std::string shown;
-        for (const std::string& argument : bad.arguments) shown += argument + " ";
-        SCOPED_TRACE(shown);
-        Outcome run = RunSim(bad.arguments);
-        EXPECT_EQ(run.status, 2);
-        EXPECT_EQ(run.out, "");
-        EXPECT_NE(run.err.find(bad.named), std::string::npos) << run.err;
-    }
-}
-
-TEST(SimOptions, DeviceFilesThatCannotBeUsedExitTwoNamingFileAndFault)
-{
     TemporaryDirectory scratch;
     const std::string broken = scratch.Write("broken.json", "{\"devices\": [{\"ip\": \"192.0.2.10\",");
     const std::string lacking = scratch.Write(
@@ -108,42 +62,61 @@ TEST(SimOptions, DeviceFilesThatCannotBeUsedExitTwoNamingFileAndFault)
                         " \"product\": \"p\", \"detail\": \"d\", \"version\": \"1\"}]}");
     const std::string bare = scratch.Write("bare.json", "[]");
     const std::string missing = scratch.File("missing.json");
-
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {broken, "not valid JSON"},  {lacking, "device 2: no \"host\""}, {numeric, "\"id\" is not a string"},
-        {bare, "\"devices\""},       {missing, "cannot read"},
+    const struct {
+        std::vector<std::string> arguments;
+        std::vector<std::string> named;  // what the message must name
+    } cases[] = {
+        {{"--bogus"}, {"--bogus"}},
+        {{"--count", "abc"}, {"--count"}},
+        {{}, {"no devices"}},
+        {{"--count", "3"}, {"--first-address"}},
+        {{"--count", "1", "--first-address", "192.0.2"}, {"192.0.2"}},
+        {{"--max-delay", "-1", "--device", good}, {"--max-delay"}},
+        {{"--device", "ip=192.0.2.10,id=a"}, {"host="}},
+        {{"--device", good + ",colour=red"}, {"colour"}},
+        {{"--device", good + ",id=again"}, {"twice"}},
+        {{"--device", WithValue(good, "ip", "192.0.2.300")}, {"192.0.2.300"}},
+        {{"--device", WithValue(good, "ip", "239.143.255.250")}, {"239.143.255.250"}},
+        // Values the receiver would split at the wrong place.
+        {{"--device", WithValue(good, "vendor", "ZOR/VA")}, {"vendor"}},
+        {{"--device", WithValue(good, "host", "a&b")}, {"host"}},
+        {{"--device", WithValue(good, "id", "4f2a::77")}, {"::"}},
+        {{"--device", WithValue(good, "host", std::string(100, 'h'))}, {"broadcast reply"}},
+        // Device files: the message names the file and the fault.
+        {{"--devices", broken}, {broken, "not valid JSON"}},
+        {{"--devices", lacking}, {lacking, "device 2: no \"host\""}},
+        {{"--devices", numeric}, {numeric, "\"id\" is not a string"}},
+        {{"--devices", bare}, {bare, "\"devices\""}},
+        {{"--devices", missing}, {missing, "cannot read"}},
     };
-    for (const auto& [file, fault] : cases) {
-        SCOPED_TRACE(file);
-        Outcome run = RunSim({"--devices", file});
+    for (const auto& bad : cases) {
+        std::string shown;
+        for (const std::string& argument : bad.arguments) shown += argument + " ";
+        SCOPED_TRACE(shown);
+        Outcome run = RunSim(bad.arguments);
         EXPECT_EQ(run.status, 2);
-        EXPECT_NE(run.err.find(file), std::string::npos) << run.err;
-        EXPECT_NE(run.err.find(fault), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
+        for (const std::string& named : bad.named) EXPECT_NE(run.err.find(named), std::string::npos) << run.err;
     }
 }
 
-// The test holds the port the simulator needs, in this test's own namespace.
-class SimStartup : public testing::TestWithParam<int> {};
-
-TEST_P(SimStartup, ATakenPortExitsOneNamingThePort)
+TEST(SimStartup, ATakenPortOrAnAddressNotOnThisMachineExitsOneNamingIt)
 {
-    namespace asio = boost::asio;
-    asio::io_context io;
-    asio::ip::udp::socket holder(io, asio::ip::udp::endpoint(asio::ip::udp::v4(), GetParam()));
-
-    Outcome run = RunSim({"--device", DeviceText("127.0.0.1")});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out.find("ready"), std::string::npos);
-    EXPECT_NE(run.err.find("port " + std::to_string(GetParam())), std::string::npos) << run.err;
-}
-
-INSTANTIATE_TEST_SUITE_P(BroadcastAndSearchPorts, SimStartup, testing::Values(68, 1900));
-
-TEST(SimStartupAddress, AnAddressNotOnThisMachineExitsOneNamingIt)
-{
-    Outcome run = RunSim({"--device", DeviceText("192.0.2.99")});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("192.0.2.99"), std::string::npos) << run.err;
+    const struct {
+        int heldPort;  // held by the test, in this test's own namespace; 0 for none
+        const char* address;
+        std::string named;
+    } cases[] = {{68, "127.0.0.1", "port 68"}, {1900, "127.0.0.1", "port 1900"}, {0, "192.0.2.99", "192.0.2.99"}};
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.named);
+        boost::asio::io_context io;
+        udp::socket holder(io);
+        if (test.heldPort != 0) holder = udp::socket(io, udp::endpoint(udp::v4(), test.heldPort));
+        Outcome run = RunSim({"--device", DeviceText(test.address)});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out.find("ready"), std::string::npos);
+        EXPECT_NE(run.err.find(test.named), std::string::npos) << run.err;
+    }
 }
 
 }  // namespace

@@ -73,12 +73,8 @@ TEST_F(EmptyStore, ASecondStartWhileTheEngineRunsKeepsTheFirstCallback)
 
 TEST_F(EmptyStore, SearchAndAgeRoundsAgeTheListUntilStopped)
 {
-    for (int64_t lifetime : {60, 56, 55}) {
-        deviceinfo device = Device(("192.0.2." + std::to_string(lifetime)).c_str(), std::to_string(lifetime).c_str(),
-                                   "ZORVA");
-        device.lifetime = lifetime;
-        AddDevice(store, &device);
-    }
+    deviceinfo device = Device("192.0.2.20", "a", "ZORVA");
+    AddDevice(store, &device);
     SearchAndAgeStop stop;
     std::vector<std::vector<deviceinfo>> afterRounds;
     SearchAndAgeUntilStopped(
@@ -91,9 +87,8 @@ TEST_F(EmptyStore, SearchAndAgeRoundsAgeTheListUntilStopped)
         1ms);
 
     ASSERT_EQ(afterRounds.size(), 2u) << "nothing runs after the stop";
-    ASSERT_EQ(afterRounds[0].size(), 2u);
+    ASSERT_EQ(afterRounds[0].size(), 1u);
     EXPECT_EQ(afterRounds[0][0].lifetime, 50);
-    EXPECT_EQ(afterRounds[0][1].lifetime, 46);
     EXPECT_TRUE(afterRounds[1].empty());
 }
 

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <new>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -14,34 +15,21 @@ namespace {
 struct Forwarded {
     deviceinfo device;
     int port;
-    bool storeMutexWasFree;
-    size_t listedWhenCalled;
+    std::optional<size_t> listedWhenCalled;  // empty: the store's mutex was held
 };
 std::vector<Forwarded> g_forwarded;
 
 void* RecordForwarded(void* pDevice, int nSearchPort)
 {
-    DeviceStore* store = GetDeviceStore();
-    bool free = store->mutex.try_lock();
-    size_t listed = free ? store->devices.size() : 0;
-    if (free) store->mutex.unlock();
-    g_forwarded.push_back({*static_cast<deviceinfo*>(pDevice), nSearchPort, free, listed});
+    g_forwarded.push_back({*static_cast<deviceinfo*>(pDevice), nSearchPort, ListedIfUnlocked()});
     return pDevice;
 }
 
-// An observer's event as one line: kind, id@ip, host, vendor, lifetime.
-std::string Describe(StoreEvent event, const deviceinfo& entry)
-{
-    static const char* const kinds[] = {"appended", "replaced", "bye-bye", "aged out", "cleared"};
-    return std::string(kinds[static_cast<int>(event)]) + " " + entry.id + "@" + entry.ip + " " + entry.host + " " +
-           entry.factory + " " + std::to_string(entry.lifetime);
-}
-
-// What the observer was told, and where and when.
+// What the observer was told, as one line (kind, id@ip, host, vendor,
+// lifetime), and where and when.
 struct Heard {
     std::string event;
-    bool storeMutexWasFree;
-    size_t listedWhenCalled;
+    std::optional<size_t> listedWhenCalled;
     bool eventLockWasHeld;   // as another thread saw it
     size_t forwardedBefore;  // reports the application had been handed by then
     std::thread::id thread;
@@ -55,46 +43,44 @@ protected:
         g_forwarded.clear();
         store->applicationCallback = RecordForwarded;
         store->observer = [this](StoreEvent event, deviceinfo entry) {
-            bool free = store->mutex.try_lock();
-            size_t listed = free ? store->devices.size() : 0;
-            if (free) store->mutex.unlock();
+            static const char* const kinds[] = {"appended", "replaced", "bye-bye", "aged out", "cleared"};
             bool held = false;
             std::thread([&] {
                 held = !store->eventMutex.try_lock();
                 if (!held) store->eventMutex.unlock();
             }).join();
-            heard.push_back(
-                {Describe(event, entry), free, listed, held, g_forwarded.size(), std::this_thread::get_id()});
+            heard.push_back({std::string(kinds[static_cast<int>(event)]) + " " + entry.id + "@" + entry.ip + " " +
+                                 entry.host + " " + entry.factory + " " + std::to_string(entry.lifetime),
+                             ListedIfUnlocked(), held, g_forwarded.size(), std::this_thread::get_id()});
         };
     }
 
     // A report as the engine makes it: through the callback, port 1900.
     void Report(deviceinfo device) { DeviceStoreCallback(&device, 1900); }
 
-    std::vector<std::string> HeardEvents() const
-    {
-        std::vector<std::string> events;
-        for (const Heard& one : heard) events.push_back(one.event);
-        return events;
-    }
-
     std::vector<Heard> heard;
 };
 
 // Vendor filter.
 
-TEST_F(DeviceStoreRules, LowerCaseVendorIsStoredUpperCaseWhileTheApplicationGetsTheEnginesRecord)
+TEST_F(DeviceStoreRules, ApplicationGetsEveryReportAsTheEngineSentItAndAddedOnesPrintTheirVendorUpperCase)
 {
     deviceinfo engineRecord = Device("192.0.2.20", "4f2a-77", "zorva");
-    void* result = DeviceStoreCallback(&engineRecord, 1550);
+    EXPECT_EQ(DeviceStoreCallback(&engineRecord, 1550), &engineRecord) << "the engine's pointer, and the result back";
+    Report(Device("192.0.2.21", "b", "acme"));
+    Report(Device("192.0.2.20", "a", "zorva", DEVICE_TYPE_BYEBYE));
+    Report(Device("192.0.2.22", "c", "zorva", DEVICE_TYPE_NONE));
+    Report(Device("192.0.2.23", "d", "zorva", DEVICE_TYPE_ALIVE));
 
-    ASSERT_EQ(StoredDevices().size(), 1u);
+    EXPECT_EQ(Listed(), "4f2a-77:60 d:60");
     EXPECT_STREQ(StoredDevices()[0].factory, "ZORVA");
     EXPECT_STREQ(engineRecord.factory, "zorva") << "the engine's record is never changed";
-    ASSERT_EQ(g_forwarded.size(), 1u);
+    ASSERT_EQ(g_forwarded.size(), 5u) << "every report reaches the application, whatever its kind";
     EXPECT_STREQ(g_forwarded[0].device.factory, "zorva");
     EXPECT_EQ(g_forwarded[0].port, 1550);
-    EXPECT_EQ(result, &engineRecord) << "the engine's pointer itself, and the callback's result back";
+    EXPECT_EQ(StandardOutput(), "\nNewDeviceInfo.factory = ZORVA\n"
+                                "\nNewDeviceInfo.factory = ACME\n"
+                                "\nNewDeviceInfo.factory = ZORVA\n");
 }
 
 TEST_F(DeviceStoreRules, OnlyTheFiveCodesAsWholeTextsAreListed)
@@ -105,84 +91,60 @@ TEST_F(DeviceStoreRules, OnlyTheFiveCodesAsWholeTextsAreListed)
     for (const char* vendor : listed) Report(Device(("192.0.2." + std::to_string(address++)).c_str(), vendor, vendor));
     for (const char* vendor : refused) Report(Device(("192.0.2." + std::to_string(address++)).c_str(), vendor, vendor));
 
-    EXPECT_EQ(StoredIds(), (std::vector<std::string>{"Zorva", "belmir4", "QUENDA", "taviro", "NeStRaL"}));
+    EXPECT_EQ(Listed(), "Zorva:60 belmir4:60 QUENDA:60 taviro:60 NeStRaL:60");
     EXPECT_EQ(g_forwarded.size(), 14u) << "refused reports still reach the application";
     EXPECT_NE(StandardOutput().find("\nNewDeviceInfo.factory = ZORV\xe4\n"), std::string::npos)
         << "only a to z change case";
 }
 
-TEST_F(DeviceStoreRules, EveryAddedRecordPrintsItsVendorLineAndOnlyThose)
-{
-    Report(Device("192.0.2.20", "a", "zorva"));
-    Report(Device("192.0.2.21", "b", "acme"));
-    Report(Device("192.0.2.20", "a", "zorva", DEVICE_TYPE_BYEBYE));
-    Report(Device("192.0.2.22", "c", "zorva", DEVICE_TYPE_NONE));
-    Report(Device("192.0.2.23", "d", "zorva", DEVICE_TYPE_ALIVE));
-
-    EXPECT_EQ(g_forwarded.size(), 5u) << "every report reaches the application, whatever its kind";
-    EXPECT_EQ(StandardOutput(), "\nNewDeviceInfo.factory = ZORVA\n"
-                                "\nNewDeviceInfo.factory = ACME\n"
-                                "\nNewDeviceInfo.factory = ZORVA\n");
-}
-
-// Each change and what the observer hears of it.
+// Each change, what the observer hears of it, and the list a copy then holds.
 
 TEST_F(DeviceStoreRules, EachOperationChangesTheListAsItsEventsSay)
 {
-    struct Case {
+    const auto report = [this](const char* ip, const char* id, const char* factory, int32_t type = DEVICE_TYPE_ANSWER,
+                               const char* host = "nas") {
+        return std::function<void()>([=] { Report(Device(ip, id, factory, type, host)); });
+    };
+    const auto add = [this](const char* ip, int64_t lifetime) {
+        deviceinfo device = Device(ip, "c", "ZORVA");
+        device.lifetime = lifetime;
+        AddDevice(store, &device);
+    };
+    const struct {
         const char* operation;
         std::function<void()> run;
         std::vector<std::string> events;
         std::string listAfter;  // id:lifetime, in list order
-    };
-    const std::vector<Case> cases = {
-        {"a new address",
-         [&] { Report(Device("192.0.2.22", "c", "nestral")); },
-         {"appended c@192.0.2.22 nas NESTRAL 60"},
-         "a:60 b:50 c:60"},
-        {"an identical report only refreshes", [&] { Report(Device("192.0.2.21", "b", "ZORVA")); }, {}, "a:60 b:60"},
-        {"a renamed device",
-         [&] { Report(Device("192.0.2.20", "a", "ZORVA", DEVICE_TYPE_ANSWER, "nas2")); },
-         {"replaced a@192.0.2.20 nas2 ZORVA 60"},
-         "a:60 b:50"},
-        {"another device at a known address takes its place",
-         [&] { Report(Device("192.0.2.21", "d", "taviro", DEVICE_TYPE_ALIVE)); },
-         {"replaced d@192.0.2.21 nas TAVIRO 60"},
-         "a:60 d:60"},
-        {"a vendor not listed", [&] { Report(Device("192.0.2.23", "e", "acme")); }, {}, "a:60 b:50"},
-        {"a bye-bye, whatever its address or vendor",
-         [&] { Report(Device("203.0.113.9", "b", "acme", DEVICE_TYPE_BYEBYE)); },
-         {"bye-bye b@192.0.2.21 nas ZORVA 50"},
-         "a:60"},
-        {"a bye-bye of a known address but an unknown id",
-         [&] { Report(Device("192.0.2.20", "x", "ZORVA", DEVICE_TYPE_BYEBYE)); },
-         {},
+    } cases[] = {
+        {"a new address", report("192.0.2.22", "c", "nestral"), {"appended c@192.0.2.22 nas NESTRAL 60"}, "a:60 b:50 c:60"},
+        {"an identical report only refreshes", report("192.0.2.21", "b", "ZORVA"), {}, "a:60 b:60"},
+        {"a renamed device", report("192.0.2.20", "a", "ZORVA", DEVICE_TYPE_ANSWER, "nas2"),
+         {"replaced a@192.0.2.20 nas2 ZORVA 60"}, "a:60 b:50"},
+        {"another device at a known address takes its place", report("192.0.2.21", "d", "taviro", DEVICE_TYPE_ALIVE),
+         {"replaced d@192.0.2.21 nas TAVIRO 60"}, "a:60 d:60"},
+        {"a vendor not listed", report("192.0.2.23", "e", "acme"), {}, "a:60 b:50"},
+        {"a bye-bye, whatever its address or vendor", report("203.0.113.9", "b", "acme", DEVICE_TYPE_BYEBYE),
+         {"bye-bye b@192.0.2.21 nas ZORVA 50"}, "a:60"},
+        {"a bye-bye of a known address but an unknown id", report("192.0.2.20", "x", "ZORVA", DEVICE_TYPE_BYEBYE), {},
          "a:60 b:50"},
         {"other report kinds",
          [&] {
              for (int32_t type : {0, 3, 5, 255, -1}) Report(Device("192.0.2.22", "a", "ZORVA", type));
          },
-         {},
-         "a:60 b:50"},
+         {}, "a:60 b:50"},
         {"ageing keeps an entry while ten less leaves at least 46",
          [&] {
-             for (int64_t lifetime : {56, 55}) {
-                 deviceinfo device = Device(("192.0.2." + std::to_string(lifetime)).c_str(), "c", "ZORVA");
-                 device.lifetime = lifetime;
-                 AddDevice(store, &device);
-             }
+             add("192.0.2.56", 56);
+             add("192.0.2.55", 55);
              heard.clear();
              AgeDeviceList(store);
          },
-         {"aged out b@192.0.2.21 nas ZORVA 50", "aged out c@192.0.2.55 nas ZORVA 55"},
-         "a:50 c:46"},
-        {"clearing",
-         [&] { ClearDeviceList(store); },
-         {"cleared a@192.0.2.20 nas ZORVA 60", "cleared b@192.0.2.21 nas ZORVA 50"},
-         ""},
-        {"copying", [&] { StoredDevices(); }, {}, "a:60 b:50"},
+         {"aged out b@192.0.2.21 nas ZORVA 50", "aged out c@192.0.2.55 nas ZORVA 55"}, "a:50 c:46"},
+        {"clearing", [&] { ClearDeviceList(store); },
+         {"cleared a@192.0.2.20 nas ZORVA 60", "cleared b@192.0.2.21 nas ZORVA 50"}, ""},
+        {"copying", [&] { Listed(); }, {}, "a:60 b:50"},
     };
-    for (const Case& test : cases) {
+    for (const auto& test : cases) {
         ClearDeviceList(store);
         Report(Device("192.0.2.20", "a", "ZORVA"));
         Report(Device("192.0.2.21", "b", "ZORVA"));
@@ -191,36 +153,17 @@ TEST_F(DeviceStoreRules, EachOperationChangesTheListAsItsEventsSay)
         heard.clear();
 
         test.run();
-        std::string listed;
-        for (const deviceinfo& entry : StoredDevices()) {
-            listed += (listed.empty() ? "" : " ") + std::string(entry.id) + ":" + std::to_string(entry.lifetime);
-        }
-        EXPECT_EQ(listed, test.listAfter) << test.operation;
-        EXPECT_EQ(HeardEvents(), test.events) << test.operation;
+        EXPECT_EQ(Listed(), test.listAfter) << test.operation;
+        EXPECT_EQ(store->applicationCallback, RecordForwarded) << test.operation;
+        std::vector<std::string> events;
         for (const Heard& one : heard) {
-            EXPECT_TRUE(one.storeMutexWasFree) << test.operation;
+            events.push_back(one.event);
+            EXPECT_TRUE(one.listedWhenCalled.has_value()) << test.operation;
             EXPECT_TRUE(one.eventLockWasHeld) << test.operation << ": another thread's change could be heard first";
             EXPECT_EQ(one.thread, std::this_thread::get_id()) << test.operation;
         }
+        EXPECT_EQ(events, test.events) << test.operation;
     }
-}
-
-// Copy and clear.
-
-TEST_F(DeviceStoreRules, CopyReplacesTheDestinationAndClearEmptiesOnlyTheList)
-{
-    Report(Device("192.0.2.20", "a", "ZORVA"));
-    Report(Device("192.0.2.21", "b", "ZORVA"));
-    std::vector<deviceinfo> destination(5, Device("198.51.100.1", "stale", "ZORVA"));
-
-    CopyDeviceList(store, destination);
-    ASSERT_EQ(destination.size(), 2u);
-    EXPECT_STREQ(destination[0].id, "a");
-    EXPECT_STREQ(destination[1].id, "b");
-
-    ClearDeviceList(store);
-    EXPECT_TRUE(StoredDevices().empty());
-    EXPECT_EQ(store->applicationCallback, RecordForwarded);
 }
 
 // Locking.
@@ -235,8 +178,7 @@ TEST_F(DeviceStoreRules, ObserverThenApplicationRunAfterTheUpdateWithoutTheStore
     ASSERT_EQ(heard.size(), 2u);
     ASSERT_EQ(g_forwarded.size(), 2u);
     for (size_t report = 0; report < 2; ++report) {
-        const size_t listedAfterTheUpdate = report == 0 ? 1 : 0;
-        EXPECT_TRUE(heard[report].storeMutexWasFree && g_forwarded[report].storeMutexWasFree) << report;
+        const size_t listedAfterTheUpdate = report == 0 ? 1 : 0;  // empty when the lock was held
         EXPECT_EQ(heard[report].listedWhenCalled, listedAfterTheUpdate) << report;
         EXPECT_EQ(g_forwarded[report].listedWhenCalled, listedAfterTheUpdate) << report;
         EXPECT_EQ(heard[report].forwardedBefore, report) << "the observer hears of a report before the application";
@@ -257,11 +199,11 @@ TEST_F(DeviceStoreRules, OutOfMemoryDropsTheAppendAndNeverLeavesTheStoreLocked)
     Report(Device("192.0.2.21", "b", "ZORVA"));
     EXPECT_FALSE(t_failNextAllocation) << "the append did ask for memory";
     EXPECT_TRUE(StoreMutexIsFree());
-    EXPECT_EQ(StoredIds(), (std::vector<std::string>{"a"}));
+    EXPECT_EQ(Listed(), "a:60");
     EXPECT_EQ(g_forwarded.size(), 2u) << "the application still hears of it";
 
     Report(Device("192.0.2.21", "b", "ZORVA"));
-    EXPECT_EQ(StoredIds(), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(Listed(), "a:60 b:60");
 
     std::vector<deviceinfo> destination;  // on the application's thread the caller hears of it
     t_failNextAllocation = true;
@@ -274,8 +216,7 @@ TEST_F(DeviceStoreRules, OutOfMemoryDropsTheAppendAndNeverLeavesTheStoreLocked)
     EXPECT_THROW(AgeDeviceList(store), std::bad_alloc);
     t_failNextAllocation = false;
     EXPECT_TRUE(StoreMutexIsFree());
-    ASSERT_EQ(StoredIds(), (std::vector<std::string>{"a", "b"})) << "unchanged";
-    EXPECT_EQ(StoredDevices()[0].lifetime, 50);
+    EXPECT_EQ(Listed(), "a:50 b:50") << "unchanged";
 }
 
 }  // namespace

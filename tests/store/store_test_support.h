@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,11 +32,27 @@ inline std::vector<deviceinfo> StoredDevices()
     return devices;
 }
 
-inline std::vector<std::string> StoredIds()
+// The list as id:lifetime in list order, copied over a destination that held other records.
+inline std::string Listed()
 {
-    std::vector<std::string> ids;
-    for (const deviceinfo& device : StoredDevices()) ids.emplace_back(device.id);
-    return ids;
+    std::vector<deviceinfo> copy(3, Device("198.51.100.1", "stale", "ZORVA"));
+    CopyDeviceList(GetDeviceStore(), copy);
+    std::string listed;
+    for (const deviceinfo& entry : copy) {
+        listed += (listed.empty() ? "" : " ") + std::string(entry.id) + ":" + std::to_string(entry.lifetime);
+    }
+    return listed;
+}
+
+// How many entries the store lists, when its mutex is free right now (and
+// left free); empty while another holds it.
+inline std::optional<size_t> ListedIfUnlocked()
+{
+    DeviceStore* store = GetDeviceStore();
+    if (!store->mutex.try_lock()) return std::nullopt;
+    const size_t listed = store->devices.size();
+    store->mutex.unlock();
+    return listed;
 }
 
 // An empty store without an application callback or observer, its list
@@ -73,13 +90,7 @@ protected:
         return testing::internal::GetCapturedStdout();
     }
 
-    // Whether the store's mutex is free right now (and leaves it free).
-    bool StoreMutexIsFree()
-    {
-        if (!store->mutex.try_lock()) return false;
-        store->mutex.unlock();
-        return true;
-    }
+    bool StoreMutexIsFree() { return ListedIfUnlocked().has_value(); }
 
     DeviceStore* store = nullptr;
 

@@ -43,7 +43,7 @@ protected:
     std::vector<std::unique_ptr<udp::socket>> squatters;
 };
 
-TEST_F(WorkerCreation, MulticastWorkerMovesToTheFirstFreePortWithRetryOnAndJoinsTheGroupThere)
+TEST_F(WorkerCreation, MulticastWorkerMovesToTheFirstFreePortWithRetryOnJoinsTheGroupThereAndLeavesItBeforeItStops)
 {
     Occupy(1900, 1901);
     CSearchDeviceMulticastThread worker;
@@ -53,6 +53,9 @@ TEST_F(WorkerCreation, MulticastWorkerMovesToTheFirstFreePortWithRetryOnAndJoins
     EXPECT_TRUE(log.Contains("SendThread 1902 : Add To Multicast Group Info "));
     EXPECT_FALSE(worker.WaitUntilReceiveEnded(0ms)) << "it receives on the port it found";
     Stop(worker);
+    int leave = log.IndexOf("SendThread 1902 : Leave To Multicast Group Info ");
+    ASSERT_GE(leave, 0);
+    EXPECT_GT(log.IndexOf("SendThread 1902 : Exit Search Device Tread , bExitSock : 1  "), leave) << "left before it stopped";
 }
 
 TEST_F(WorkerCreation, MulticastWorkerGivesUpAfterTwentyRetries)
@@ -107,16 +110,6 @@ TEST_F(WorkerCreation, PerAddressWorkerWithAnInvalidAddressTriesEveryPortThenIdl
     EXPECT_TRUE(worker.WaitUntilReceiveEnded(0ms));
     EXPECT_EQ(log.Messages().back(), "SendThread 1550 : Handle Create Search Device Work Thread Error  ");
     Stop(worker);
-}
-
-TEST_F(WorkerCreation, MulticastWorkerLeavesTheGroupBeforeItStops)
-{
-    CSearchDeviceMulticastThread worker;
-    worker.InitThreadValue(nullptr, 1900, false);
-    Stop(worker);
-    int leave = log.IndexOf("SendThread 1900 : Leave To Multicast Group Info ");
-    ASSERT_GE(leave, 0);
-    EXPECT_GT(log.IndexOf("SendThread 1900 : Exit Search Device Tread , bExitSock : 1  "), leave);
 }
 
 }  // namespace

@@ -1,11 +1,6 @@
-#include "language_choice.h"
 #include "notification_center.h"
 #include "parse_operation.h"
 
-#include <QFile>
-#include <QFontDatabase>
-#include <QFontInfo>
-#include <QRawFont>
 #include <QThread>
 #include <QThreadPool>
 #include <QtTest>
@@ -76,8 +71,6 @@ private slots:
     void parse();
     void secondKeyOverwritesEveryMember();
     void announcesOnTheMainThread();
-    void shippedResourceIsComplete_data();
-    void shippedResourceIsComplete();
 };
 
 void tst_ParseOperation::parse_data()
@@ -183,42 +176,5 @@ void tst_ParseOperation::announcesOnTheMainThread()
     QVERIFY(broken.currentParseBatchDic().isEmpty());
 }
 
-void tst_ParseOperation::shippedResourceIsComplete_data()
-{
-    QTest::addColumn<QString>("resource");
-    for (const char *name : {"XML_en", "XML_de", "XML_fr", "XML_es", "XML_it", "XML_ja", "XML_ch"})
-        QTest::newRow(name) << QString::fromLatin1(name);
-}
-
-void tst_ParseOperation::shippedResourceIsComplete()
-{
-    QFETCH(QString, resource);
-
-    QFile file(languageResourcePath(resource));
-    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
-    LanguageTable table;
-    const Outcome outcome = parseToEnd(file.readAll(), &table);
-    QCOMPARE(outcome.errors.size(), 0);
-    QCOMPARE(outcome.completions.size(), 1);
-
-    const QStringList keys = {"List1",      "List2",   "List3",       "Log In",
-                              "My storage", "Refresh", "Device List", "Search Time"};
-    QCOMPARE(table.size(), keys.size());
-    for (const QString &key : keys) {
-        const FontNode entry = table.value(key);
-        QVERIFY2(!entry.String.trimmed().isEmpty(), qPrintable(key));
-        QVERIFY2(entry.pointSize() >= 9 && entry.pointSize() <= 20, qPrintable(key));
-        QVERIFY2(QFontDatabase::families().contains(entry.Font), qPrintable(entry.Font));
-
-        // The named font itself must draw the text; a Latin font handed
-        // Japanese would leave the window to whatever fallback it finds.
-        const QFont font = entry.font(QFont());
-        QCOMPARE(QFontInfo(font).family(), entry.Font);
-        const QRawFont raw = QRawFont::fromFont(font);
-        for (char32_t c : entry.String.toUcs4())
-            QVERIFY2(raw.supportsCharacter(c), qPrintable(key + ": " + entry.String));
-    }
-}
-
-QTEST_MAIN(tst_ParseOperation)
+QTEST_GUILESS_MAIN(tst_ParseOperation)
 #include "tst_parseoperation.moc"

@@ -7,13 +7,14 @@
 
 namespace {
 
-deviceinfo SampleDevice()
+deviceinfo SampleDevice(int32_t type = DEVICE_TYPE_ANSWER, int64_t lifetime = 60)
 {
     deviceinfo device;
     const std::pair<char*, const char*> texts[] = {{device.id, "4f2a-77"}, {device.ip, "192.0.2.20"}, {device.host, "nas1"},
         {device.product, "NS200"}, {device.detail, "A1"}, {device.version, "2.1.0"}, {device.factory, "ZORVA"}};
     for (const auto& [field, text] : texts) std::strcpy(field, text);
-    device.type = DEVICE_TYPE_ANSWER;
+    device.type = type;
+    device.lifetime = lifetime;
     return device;
 }
 
@@ -22,13 +23,11 @@ deviceinfo SampleDevice()
 TEST(DeviceRecord, NewAndClearedRecordsAreEqualAndLiveSixtySeconds)
 {
     deviceinfo fresh;
-    deviceinfo cleared = SampleDevice();
-    cleared.lifetime = 7;
+    deviceinfo cleared = SampleDevice(DEVICE_TYPE_ANSWER, 7);
     cleared.clear();
     EXPECT_TRUE(fresh.compare(cleared));
     EXPECT_EQ(fresh.lifetime, 60);
-    EXPECT_EQ(cleared.lifetime, 60);
-    EXPECT_EQ(cleared.type, 0);
+    EXPECT_EQ(fresh.type, 0);
     EXPECT_EQ(std::memcmp(&fresh, &cleared, sizeof fresh), 0) << "clear zero-fills every byte of every text";
 }
 
@@ -37,19 +36,13 @@ TEST(DeviceRecord, EveryTextAndTheTypeButNotTheLifetimeAreCompared)
     char (deviceinfo::*fields[])[DEVICEINFO_TEXT_SIZE] = {&deviceinfo::id,     &deviceinfo::ip,      &deviceinfo::host,   &deviceinfo::product,
                                   &deviceinfo::detail, &deviceinfo::version, &deviceinfo::factory};
     for (auto field : fields) {
-        deviceinfo a = SampleDevice();
-        deviceinfo b = SampleDevice();
-        (b.*field)[0] ^= 0x20;
-        EXPECT_FALSE(a.compare(b));
+        deviceinfo changed = SampleDevice();
+        (changed.*field)[0] ^= 0x20;
+        EXPECT_FALSE(SampleDevice().compare(changed));
     }
-    deviceinfo alive = SampleDevice();
-    alive.type = DEVICE_TYPE_ALIVE;
-    deviceinfo byebye = alive;
-    byebye.type = DEVICE_TYPE_BYEBYE;
-    EXPECT_FALSE(alive.compare(byebye)) << "a bye-bye is never mistaken for an alive";
-    deviceinfo older = alive;
-    older.lifetime = 50;
-    EXPECT_TRUE(alive.compare(older)) << "lifetime is not compared";
+    EXPECT_FALSE(SampleDevice(DEVICE_TYPE_ALIVE).compare(SampleDevice(DEVICE_TYPE_BYEBYE)))
+        << "a bye-bye is never mistaken for an alive";
+    EXPECT_TRUE(SampleDevice(DEVICE_TYPE_ALIVE).compare(SampleDevice(DEVICE_TYPE_ALIVE, 50))) << "lifetime is not compared";
 }
 
 TEST(DeviceRecord, TextsCompareUpToTheirTerminatorOrTheirOwn32Bytes)

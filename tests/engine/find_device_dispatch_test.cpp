@@ -20,6 +20,7 @@ struct Reports {
     std::vector<std::pair<deviceinfo, int>> received;
     std::atomic<int> inside{0};
     std::atomic<int> mostInsideAtOnce{0};
+    size_t Count() { std::lock_guard<std::mutex> lock(mutex); return received.size(); }
 };
 Reports* g_reports = nullptr;
 
@@ -84,9 +85,8 @@ TEST_F(FoundDeviceDispatch, ConcurrentReportsEnterTheCallbackOneAtATime)
                 deviceinfo device = Device("second");
                 HandleFindDevice(&device, sizeof device, 1550);
             });
-            const auto deadline = std::chrono::steady_clock::now() + 5s;
-            while (theLog->IndexOf("Handle 1550 : Search 1550 Thread Find Device and wait for mutex  ") < 0 &&
-                   std::chrono::steady_clock::now() < deadline) {
+            for (auto deadline = std::chrono::steady_clock::now() + 5s; std::chrono::steady_clock::now() < deadline &&
+                 theLog->IndexOf("Handle 1550 : Search 1550 Thread Find Device and wait for mutex  ") < 0;) {
                 std::this_thread::yield();
             }
         }
@@ -114,16 +114,9 @@ TEST_F(FoundDeviceDispatch, NoReportReachesACallbackAfterItWasCleared)
             HandleFindDevice(&device, sizeof device, 1900);
         }
     });
-    while (true) {
-        std::lock_guard<std::mutex> lock(reports.mutex);
-        if (!reports.received.empty()) break;
-    }
+    while (reports.Count() == 0) std::this_thread::yield();
     SetFindDeviceCallback(nullptr);
-    size_t seen;
-    {
-        std::lock_guard<std::mutex> lock(reports.mutex);
-        seen = reports.received.size();
-    }
+    const size_t seen = reports.Count();
     deviceinfo device = Device("late");
     HandleFindDevice(&device, sizeof device, 67);  // dropped, with nobody to tell
     stop = true;

@@ -6,6 +6,7 @@
 #include <boost/asio/ip/udp.hpp>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -21,13 +22,8 @@ using namespace std::chrono_literals;
 
 constexpr int kPort = 1530;
 
-struct Datagram {
-    std::string bytes;
-    bool zeroAfter;
-    std::string sender;
-};
-
-// Keeps every datagram and reports the first 31 bytes as a device id.
+// Keeps every datagram as "bytes|whether a zero follows|sender" and reports
+// the first 31 bytes as a device id.
 class RecordingWorker : public CSearchDeviceThread {
 public:
     void HandleReceiveInfo(const char* pData, int nLen, std::string& strSender) override
@@ -37,18 +33,17 @@ public:
         device.type = DEVICE_TYPE_ANSWER;
         if (RememberIfNewDevice(device)) HandleFindDevice(&device, sizeof device, nPort);
         std::lock_guard<std::mutex> lock(mutex_);
-        received_.push_back({std::string(pData, nLen), pData[nLen] == '\0', strSender});
+        received_.push_back(std::string(pData, nLen) + (pData[nLen] == '\0' ? "|0|" : "|?|") + strSender);
         arrived_.notify_all();
     }
 
-    // Waits until `count` datagrams have arrived; false after the watchdog.
     bool WaitForDatagrams(size_t count)
     {
         std::unique_lock<std::mutex> lock(mutex_);
         return arrived_.wait_for(lock, 5s, [&] { return received_.size() >= count; });
     }
 
-    std::vector<Datagram> Received()
+    std::vector<std::string> Received()
     {
         std::lock_guard<std::mutex> lock(mutex_);
         return received_;
@@ -57,7 +52,7 @@ public:
 private:
     std::mutex mutex_;
     std::condition_variable arrived_;
-    std::vector<Datagram> received_;
+    std::vector<std::string> received_;
 };
 
 std::atomic<int> g_reportCount{0};
@@ -95,16 +90,13 @@ TEST_F(SearchWorkerBase, DatagramsArriveWholeUpTo1024BytesCutThereWithAZeroAfter
     Send("");
     Send(std::string(1024, 'y') + std::string(476, 'z'));
     ASSERT_TRUE(worker.WaitForDatagrams(2));
-    auto received = worker.Received();
-    ASSERT_EQ(received.size(), 2u) << "the empty datagram never reaches the handler";
-    EXPECT_EQ(received[0].bytes, std::string(1024, 'x'));
-    EXPECT_EQ(received[1].bytes, std::string(1024, 'y'));
-    EXPECT_TRUE(received[0].zeroAfter && received[1].zeroAfter);
-    EXPECT_EQ(received[0].sender, "127.0.0.1");
+    EXPECT_EQ(worker.Received(), (std::vector<std::string>{std::string(1024, 'x') + "|0|127.0.0.1",
+                                                           std::string(1024, 'y') + "|0|127.0.0.1"}))
+        << "the empty datagram never reaches the handler";
     EXPECT_TRUE(log.Contains("SendThread 1530 : Recive Socket Protocol IP : 127.0.0.1, nLen : 1024  "));
-    int receives = 0;
-    for (const auto& message : log.Messages()) receives += message == "SendThread 1530 : Reciver Socket Protocol Info  ";
-    EXPECT_EQ(receives, 3) << "the empty datagram is received and logged, then skipped";
+    auto messages = log.Messages();
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), "SendThread 1530 : Reciver Socket Protocol Info  "), 3)
+        << "the empty datagram is received and logged, then skipped";
 }
 
 TEST_F(SearchWorkerBase, SameDeviceIsReportedOnceUntilCleared)

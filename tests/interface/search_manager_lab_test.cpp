@@ -25,9 +25,7 @@ protected:
     {
         netlab::Host::Inside inside(lab.finder);
         UninitSearchDeviceLib();
-        for (const IPANDSEARCHTHREAD& entry : g_searchThreads) {
-            EXPECT_TRUE(entry.pSearchThread->WaitUntilReceiveEnded(5s));
-        }
+        for (const IPANDSEARCHTHREAD& entry : g_searchThreads) EXPECT_TRUE(entry.pSearchThread->WaitUntilReceiveEnded(5s));
     }
 
     void Init(bool bMultiCommand)
@@ -46,9 +44,7 @@ protected:
     std::vector<std::pair<std::string, int>> Workers() const
     {
         std::vector<std::pair<std::string, int>> workers;
-        for (const IPANDSEARCHTHREAD& entry : g_searchThreads) {
-            workers.emplace_back(entry.strIP, entry.pSearchThread->Port());
-        }
+        for (const IPANDSEARCHTHREAD& entry : g_searchThreads) workers.emplace_back(entry.strIP, entry.pSearchThread->Port());
         return workers;
     }
 
@@ -62,7 +58,6 @@ protected:
         return !error;
     }
 
-    // A socket bound to `port` on every address of `host`, held by the test.
     udp::socket BoundIn(const netlab::Host& host, unsigned short port)
     {
         netlab::Host::Inside inside(host);

@@ -61,10 +61,7 @@ int g_reportersSending = 0;
 
 void* CountForwarded(void*, int)
 {
-    {
-        std::lock_guard<std::mutex> lock(g_applicationMutex);
-        ++g_forwardedCount;
-    }
+    { std::lock_guard<std::mutex> lock(g_applicationMutex); ++g_forwardedCount; }
     g_forwarded.notify_all();
     return nullptr;
 }
@@ -96,10 +93,7 @@ protected:
                         std::lock_guard<std::mutex> lock(engineReportLock);
                         DeviceStoreCallback(&device, 1530 + 20 * reporter);
                     }
-                    {
-                        std::lock_guard<std::mutex> lock(g_applicationMutex);
-                        --g_reportersSending;
-                    }
+                    { std::lock_guard<std::mutex> lock(g_applicationMutex); --g_reportersSending; }
                     g_forwarded.notify_all();
                 });
             }
@@ -117,7 +111,6 @@ protected:
         }
         for (std::thread& thread : reporters) thread.join();
     }
-
 };
 
 // Which reports the list keeps is the operations table's business; here

@@ -61,8 +61,6 @@ protected:
     std::vector<Heard> heard;
 };
 
-// Vendor filter.
-
 TEST_F(DeviceStoreRules, ApplicationGetsEveryReportAsTheEngineSentItAndAddedOnesPrintTheirVendorUpperCase)
 {
     deviceinfo engineRecord = Device("192.0.2.20", "4f2a-77", "zorva");
@@ -105,11 +103,6 @@ TEST_F(DeviceStoreRules, EachOperationChangesTheListAsItsEventsSay)
                                const char* host = "nas") {
         return std::function<void()>([=] { Report(Device(ip, id, factory, type, host)); });
     };
-    const auto add = [this](const char* ip, int64_t lifetime) {
-        deviceinfo device = Device(ip, "c", "ZORVA");
-        device.lifetime = lifetime;
-        AddDevice(store, &device);
-    };
     const struct {
         const char* operation;
         std::function<void()> run;
@@ -134,8 +127,11 @@ TEST_F(DeviceStoreRules, EachOperationChangesTheListAsItsEventsSay)
          {}, "a:60 b:50"},
         {"ageing keeps an entry while ten less leaves at least 46",
          [&] {
-             add("192.0.2.56", 56);
-             add("192.0.2.55", 55);
+             for (int64_t lifetime : {56, 55}) {
+                 deviceinfo device = Device(("192.0.2." + std::to_string(lifetime)).c_str(), "c", "ZORVA");
+                 device.lifetime = lifetime;
+                 AddDevice(store, &device);
+             }
              heard.clear();
              AgeDeviceList(store);
          },
@@ -165,8 +161,6 @@ TEST_F(DeviceStoreRules, EachOperationChangesTheListAsItsEventsSay)
         EXPECT_EQ(events, test.events) << test.operation;
     }
 }
-
-// Locking.
 
 TEST_F(DeviceStoreRules, ObserverThenApplicationRunAfterTheUpdateWithoutTheStoresLockOnTheReportingThread)
 {

@@ -10,16 +10,15 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 inline deviceinfo Device(const char* ip, const char* id, const char* factory, int32_t type = DEVICE_TYPE_ANSWER,
                          const char* host = "nas")
 {
     deviceinfo device;
-    std::strncpy(device.ip, ip, DEVICEINFO_TEXT_SIZE - 1);
-    std::strncpy(device.id, id, DEVICEINFO_TEXT_SIZE - 1);
-    std::strncpy(device.factory, factory, DEVICEINFO_TEXT_SIZE - 1);
-    std::strncpy(device.host, host, DEVICEINFO_TEXT_SIZE - 1);
+    for (auto [field, text] : {std::pair{device.ip, ip}, {device.id, id}, {device.factory, factory}, {device.host, host}})
+        std::strncpy(field, text, DEVICEINFO_TEXT_SIZE - 1);
     std::strcpy(device.product, "NS200");
     device.type = type;
     return device;

@@ -26,9 +26,7 @@ protected:
     // Binds the wildcard address on ports first..last so the workers find them taken.
     void Occupy(int first, int last)
     {
-        for (int port = first; port <= last; ++port) {
-            squatters.push_back(std::make_unique<udp::socket>(io, udp::endpoint(udp::v4(), port)));
-        }
+        for (int port = first; port <= last; ++port) squatters.push_back(std::make_unique<udp::socket>(io, udp::endpoint(udp::v4(), port)));
     }
 
     template <typename Worker>

@@ -1,8 +1,7 @@
 // nasscout-sim's command line and start-up failures: which exit status, and
 // a message that names what is wrong. Runs the real program inside this
 // test's private network namespace.
-#include "netlab.h"
-#include "sim_test_support.h"
+#include "lab_simulator.h"
 
 #include <boost/asio/ip/udp.hpp>
 #include <gtest/gtest.h>
@@ -14,7 +13,6 @@
 namespace {
 
 using boost::asio::ip::udp;
-using simtest::DeviceText;
 
 struct Outcome {
     int status = -1;  // exit status; 137 when the watchdog killed it
@@ -31,7 +29,7 @@ Outcome RunSim(const std::vector<std::string>& arguments)
     const std::string outFile = scratch.File("out"), errFile = scratch.File("err");
     std::vector<std::string> command{"timeout", "-s", "KILL", "10", "/bin/sh", "-c",
                                      "out=$1 err=$2; shift 2; exec \"$@\" >\"$out\" 2>\"$err\"",
-                                     "sh", outFile, errFile, simtest::kSimPath};
+                                     "sh", outFile, errFile, NASSCOUT_SIM_PATH};
     command.insert(command.end(), arguments.begin(), arguments.end());
     Outcome outcome;
     outcome.status = netlab::RunCommand(command);
@@ -48,26 +46,25 @@ std::string WithValue(const std::string& text, const std::string& key, const std
     return text.substr(0, start) + value + text.substr(end);
 }
 
-TEST(SimOptions, BadCommandLinesAndDeviceFilesExitTwoWithAMessageNamingTheProblem)
+// Bad command lines and device files exit with 2; a port taken (by the test,
+// in its own namespace) or an address not on this machine with 1.
+TEST(SimOptions, EachFailureExitsWithItsStatusAndAMessageNamingTheProblem)
 {
-    const std::string good = DeviceText("192.0.2.10");
+    const std::string good = LabSimulator::Device("192.0.2.10", "a");
+    const std::string full = R"({"ip": "192.0.2.10", "id": "a", "host": "h", "vendor": "v", "product": "p", "detail": "d", "version": "1"})";
     TemporaryDirectory scratch;
     const std::string broken = scratch.Write("broken.json", "{\"devices\": [{\"ip\": \"192.0.2.10\",");
-    const std::string lacking = scratch.Write(
-        "lacking.json", "{\"devices\": [{\"ip\": \"192.0.2.10\", \"id\": \"a\", \"host\": \"h\", \"vendor\": \"v\","
-                        " \"product\": \"p\", \"detail\": \"d\", \"version\": \"1\"},"
-                        " {\"ip\": \"192.0.2.11\", \"id\": \"b\"}]}");
-    const std::string numeric = scratch.Write(
-        "numeric.json", "{\"devices\": [{\"ip\": \"192.0.2.10\", \"id\": 7, \"host\": \"h\", \"vendor\": \"v\","
-                        " \"product\": \"p\", \"detail\": \"d\", \"version\": \"1\"}]}");
+    const std::string lacking = scratch.Write("lacking.json", R"({"devices": [)" + full + R"(, {"ip": "192.0.2.11"}]})");
+    const std::string numeric = scratch.Write("numeric.json", R"({"devices": [{"ip": "192.0.2.10", "id": 7}]})");
     const std::string bare = scratch.Write("bare.json", "[]");
     const std::string missing = scratch.File("missing.json");
     const struct {
         std::vector<std::string> arguments;
         std::vector<std::string> named;  // what the message must name
+        int status = 2;
+        int heldPort = 0;
     } cases[] = {
         {{"--bogus"}, {"--bogus"}},
-        {{"--count", "abc"}, {"--count"}},
         {{}, {"no devices"}},
         {{"--count", "3"}, {"--first-address"}},
         {{"--count", "1", "--first-address", "192.0.2"}, {"192.0.2"}},
@@ -84,38 +81,23 @@ TEST(SimOptions, BadCommandLinesAndDeviceFilesExitTwoWithAMessageNamingTheProble
         {{"--device", WithValue(good, "host", std::string(100, 'h'))}, {"broadcast reply"}},
         // Device files: the message names the file and the fault.
         {{"--devices", broken}, {broken, "not valid JSON"}},
-        {{"--devices", lacking}, {lacking, "device 2: no \"host\""}},
+        {{"--devices", lacking}, {lacking, "device 2: no \"id\""}},
         {{"--devices", numeric}, {numeric, "\"id\" is not a string"}},
         {{"--devices", bare}, {bare, "\"devices\""}},
         {{"--devices", missing}, {missing, "cannot read"}},
+        {{"--device", LabSimulator::Device("127.0.0.1", "a")}, {"port 68"}, 1, 68},
+        {{"--device", LabSimulator::Device("127.0.0.1", "a")}, {"port 1900"}, 1, 1900},
+        {{"--device", LabSimulator::Device("192.0.2.99", "a")}, {"192.0.2.99"}, 1},
     };
     for (const auto& bad : cases) {
-        std::string shown;
-        for (const std::string& argument : bad.arguments) shown += argument + " ";
-        SCOPED_TRACE(shown);
-        Outcome run = RunSim(bad.arguments);
-        EXPECT_EQ(run.status, 2);
-        EXPECT_EQ(run.out, "");
-        for (const std::string& named : bad.named) EXPECT_NE(run.err.find(named), std::string::npos) << run.err;
-    }
-}
-
-TEST(SimStartup, ATakenPortOrAnAddressNotOnThisMachineExitsOneNamingIt)
-{
-    const struct {
-        int heldPort;  // held by the test, in this test's own namespace; 0 for none
-        const char* address;
-        std::string named;
-    } cases[] = {{68, "127.0.0.1", "port 68"}, {1900, "127.0.0.1", "port 1900"}, {0, "192.0.2.99", "192.0.2.99"}};
-    for (const auto& test : cases) {
-        SCOPED_TRACE(test.named);
+        SCOPED_TRACE(bad.named.back());
         boost::asio::io_context io;
         udp::socket holder(io);
-        if (test.heldPort != 0) holder = udp::socket(io, udp::endpoint(udp::v4(), test.heldPort));
-        Outcome run = RunSim({"--device", DeviceText(test.address)});
-        EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.out.find("ready"), std::string::npos);
-        EXPECT_NE(run.err.find(test.named), std::string::npos) << run.err;
+        if (bad.heldPort != 0) holder = udp::socket(io, udp::endpoint(udp::v4(), bad.heldPort));
+        Outcome run = RunSim(bad.arguments);
+        EXPECT_EQ(run.status, bad.status);
+        EXPECT_EQ(run.out, "");
+        for (const std::string& named : bad.named) EXPECT_NE(run.err.find(named), std::string::npos) << run.err;
     }
 }
 

@@ -32,7 +32,7 @@ struct ProgramRun {
 class FinderLab {
 public:
     explicit FinderLab(int lanCount = 1)
-        : lans(MakeLans(lab, lanCount)),
+        : lans(lanCount == 1 ? std::vector{lab.AddLan()} : std::vector{lab.AddLan(), lab.AddLan()}),
           finder(lab.AddHost("finder", lanCount == 1 ? Interfaces{{lans[0], "192.0.2.1/24"}}
                                                      : Interfaces{{lans[0], "192.0.2.1/24"}, {lans[1], "198.51.100.1/24"}}))
     {
@@ -108,13 +108,6 @@ private:
     {
         host.Run({"/bin/sh", "-c", "for i in $(seq 300); do ip -o link show eth0 | grep -q 'state UP' && exit; sleep 0.01; done"});
         netlab::RunCommand({"/bin/sh", "-c", "for i in $(seq 300); do bridge link | grep -qv 'state forwarding' || exit; sleep 0.01; done"});
-    }
-
-    static std::vector<netlab::Lan> MakeLans(netlab::Lab& lab, int count)
-    {
-        std::vector<netlab::Lan> made;
-        for (int index = 0; index < count; ++index) made.push_back(lab.AddLan());
-        return made;
     }
 
     // Declared after the lab: the simulators stop before their hosts go.

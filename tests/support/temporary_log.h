@@ -5,7 +5,6 @@
 #include "search_log.h"
 #include "temporary_directory.h"
 
-#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -33,12 +32,6 @@ public:
         return messages;
     }
 
-    bool Contains(const std::string& message) const
-    {
-        auto messages = Messages();
-        return std::find(messages.begin(), messages.end(), message) != messages.end();
-    }
-
     // Index of the first message equal to `message` at or after `from`, or -1.
     int IndexOf(const std::string& message, int from = 0) const
     {
@@ -48,6 +41,8 @@ public:
         }
         return -1;
     }
+
+    bool Contains(const std::string& message) const { return IndexOf(message) >= 0; }
 
 private:
     TemporaryDirectory directory_;

@@ -5,7 +5,7 @@
 // on time and removes everything afterwards. That the lab's hosts reach one
 // another across its bridges and gain and lose addresses, every lab test
 // relies on and so shows.
-#include "lab_simulator.h"
+#include "finder_lab.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -41,24 +41,14 @@ std::vector<pid_t> ProcessesIn(const std::string& link)
     return found;
 }
 
-struct LabRun {
-    int status;
-    std::string err;
-};
-
-class LabProgram : public testing::Test {
-protected:
-    // Runs nasscout-lab with `arguments`, its standard error in a file.
-    LabRun Run(const std::vector<std::string>& arguments)
-    {
-        std::vector<std::string> command{"/bin/sh", "-c", "exec \"$@\" 2>\"$0\"", files_.File("lab.err"), kLabPath};
-        command.insert(command.end(), arguments.begin(), arguments.end());
-        int status = netlab::RunCommand(command);
-        return {status, ReadWholeFile(files_.File("lab.err"))};
-    }
-
-    TemporaryDirectory files_;
-};
+// Runs nasscout-lab with `arguments`, its standard error in a file of `files`.
+ProgramRun RunLab(const TemporaryDirectory& files, const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> command{"/bin/sh", "-c", "exec \"$@\" 2>\"$0\"", files.File("lab.err"), kLabPath};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    const int status = netlab::RunCommand(command);
+    return {status, "", ReadWholeFile(files.File("lab.err"))};
+}
 
 TEST(NetworkLab, RefusesAddressesOutsideTheDocumentationAndBenchmarkRanges)
 {
@@ -73,32 +63,33 @@ TEST(NetworkLab, RefusesAddressesOutsideTheDocumentationAndBenchmarkRanges)
 // The command in the finder sees every device that stays, and not the one
 // that said bye-bye a second in; nasscout-lab ends with the command's status,
 // and afterwards nothing the command started still runs.
-TEST_F(LabProgram, CommandInTheFinderFindsTheDevicesAndLeavesNothingBehind)
+TEST(LabProgram, CommandInTheFinderFindsTheDevicesAndLeavesNothingBehind)
 {
-    const std::string file = files_.Write("devices.json", R"([{"ip": "198.51.100.11", "id": "file-1", "host": "h",
+    TemporaryDirectory files;
+    const std::string file = files.Write("devices.json", R"([{"ip": "198.51.100.11", "id": "file-1", "host": "h",
         "vendor": "ZORVA", "product": "NS200", "detail": "A1", "version": "2.1.0"}])");
     // The leftover sleep is for the lab to end; the namespace lets us look for it afterwards.
     const std::string script = "\"$0\" --json --seconds 3 --quiet >\"$1/found\"; echo $? >\"$1/status\"; "
                                "echo \"$NASSCOUT_LAB_PROBE\" >\"$1/probe\"; "
                                "readlink /proc/self/ns/net >\"$1/namespace\"; sleep 60 </dev/null >/dev/null 2>&1 & exit 7";
     setenv("NASSCOUT_LAB_PROBE", "passed on", 1);
-    LabRun run = Run({"--device", LabSimulator::Device("198.51.100.10", "text-1"), "--devices", file, "--count",
-                      "150", "--first-address", "198.51.100.100", "--leaving-device",
-                      LabSimulator::Device("198.51.100.20", "leaver"),
-                      "--leave-after", "1", "--", "/bin/sh", "-c", script, kCliPath, files_.path()});
+    ProgramRun run = RunLab(files, {"--device", LabSimulator::Device("198.51.100.10", "text-1"), "--devices", file,
+                                    "--count", "150", "--first-address", "198.51.100.100", "--leaving-device",
+                                    LabSimulator::Device("198.51.100.20", "leaver"), "--leave-after", "1", "--",
+                                    "/bin/sh", "-c", script, kCliPath, files.path()});
     unsetenv("NASSCOUT_LAB_PROBE");
     ASSERT_EQ(run.status, 7) << run.err;  // the command's
-    ASSERT_EQ(ReadWholeFile(files_.File("status")), "0\n");
+    ASSERT_EQ(ReadWholeFile(files.File("status")), "0\n");
 
     std::set<std::string> ids;
-    std::istringstream found(ReadWholeFile(files_.File("found")));
+    std::istringstream found(ReadWholeFile(files.File("found")));
     for (std::string line; std::getline(found, line);) ids.insert(nlohmann::json::parse(line).value("id", ""));
     EXPECT_EQ(ids.size(), 152u);
     EXPECT_TRUE(ids.count("text-1") && ids.count("file-1") && ids.count("sim-0001") && ids.count("sim-0150"));
     EXPECT_EQ(ids.count("leaver"), 0u);
-    EXPECT_EQ(ReadWholeFile(files_.File("probe")), "passed on\n");
+    EXPECT_EQ(ReadWholeFile(files.File("probe")), "passed on\n");
 
-    std::string finder = ReadWholeFile(files_.File("namespace"));
+    std::string finder = ReadWholeFile(files.File("namespace"));
     ASSERT_FALSE(finder.empty());
     finder.pop_back();
     const std::vector<pid_t> leftovers = ProcessesIn(finder);
@@ -106,8 +97,9 @@ TEST_F(LabProgram, CommandInTheFinderFindsTheDevicesAndLeavesNothingBehind)
     for (pid_t pid : leftovers) kill(pid, SIGKILL);  // only ever the sleep of the script above
 }
 
-TEST_F(LabProgram, BadOptionsEndWithStatusTwoAndNameTheOption)
+TEST(LabProgram, BadOptionsEndWithStatusTwoAndNameTheOption)
 {
+    TemporaryDirectory files;
     const std::string good = LabSimulator::Device("198.51.100.10", "a");
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"--device", good, "--bogus", "--", "true"}, "--bogus"},
@@ -118,11 +110,11 @@ TEST_F(LabProgram, BadOptionsEndWithStatusTwoAndNameTheOption)
         {{"--device", good}, "after --"},
     };
     for (const auto& [arguments, named] : cases) {
-        LabRun run = Run(arguments);
+        ProgramRun run = RunLab(files, arguments);
         EXPECT_EQ(run.status, 2) << named;
         EXPECT_NE(run.err.find(named), std::string::npos) << run.err;
     }
-    EXPECT_EQ(Run({"--help"}).status, 0);
+    EXPECT_EQ(RunLab(files, {"--help"}).status, 0);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // nasscout-sim's command line and start-up failures: which exit status, and
-// a message that names what is wrong. Runs the real program inside this
-// test's private network namespace.
-#include "lab_simulator.h"
+// a message that names what is wrong. Runs the real program in the finder
+// host of a lab.
+#include "finder_lab.h"
 
 #include <boost/asio/ip/udp.hpp>
 #include <gtest/gtest.h>
@@ -13,30 +13,7 @@
 namespace {
 
 using boost::asio::ip::udp;
-
-struct Outcome {
-    int status = -1;  // exit status; 137 when the watchdog killed it
-    std::string out;
-    std::string err;
-};
-
-// Runs the simulator to completion and collects what it prints. A run that
-// outlives ten seconds is killed, so a program that wrongly starts serving
-// fails the test instead of hanging it.
-Outcome RunSim(const std::vector<std::string>& arguments)
-{
-    TemporaryDirectory scratch;
-    const std::string outFile = scratch.File("out"), errFile = scratch.File("err");
-    std::vector<std::string> command{"timeout", "-s", "KILL", "10", "/bin/sh", "-c",
-                                     "out=$1 err=$2; shift 2; exec \"$@\" >\"$out\" 2>\"$err\"",
-                                     "sh", outFile, errFile, NASSCOUT_SIM_PATH};
-    command.insert(command.end(), arguments.begin(), arguments.end());
-    Outcome outcome;
-    outcome.status = netlab::RunCommand(command);
-    outcome.out = ReadWholeFile(outFile);
-    outcome.err = ReadWholeFile(errFile);
-    return outcome;
-}
+using namespace std::chrono_literals;
 
 // The device text with one key's value replaced.
 std::string WithValue(const std::string& text, const std::string& key, const std::string& value)
@@ -46,13 +23,15 @@ std::string WithValue(const std::string& text, const std::string& key, const std
     return text.substr(0, start) + value + text.substr(end);
 }
 
-// Bad command lines and device files exit with 2; a port taken (by the test,
-// in its own namespace) or an address not on this machine with 1.
+// Bad command lines and device files exit with 2; a port taken (by the test)
+// or an address not on this host with 1. A run that outlives ten seconds is
+// killed, so a simulator that wrongly starts serving fails its row.
 TEST(SimOptions, EachFailureExitsWithItsStatusAndAMessageNamingTheProblem)
 {
     const std::string good = LabSimulator::Device("192.0.2.10", "a");
     const std::string full = R"({"ip": "192.0.2.10", "id": "a", "host": "h", "vendor": "v", "product": "p", "detail": "d", "version": "1"})";
-    TemporaryDirectory scratch;
+    FinderLab lab;
+    const TemporaryDirectory& scratch = lab.files;
     const std::string broken = scratch.Write("broken.json", "{\"devices\": [{\"ip\": \"192.0.2.10\",");
     const std::string lacking = scratch.Write("lacking.json", R"({"devices": [)" + full + R"(, {"ip": "192.0.2.11"}]})");
     const std::string numeric = scratch.Write("numeric.json", R"({"devices": [{"ip": "192.0.2.10", "id": 7}]})");
@@ -85,16 +64,21 @@ TEST(SimOptions, EachFailureExitsWithItsStatusAndAMessageNamingTheProblem)
         {{"--devices", numeric}, {numeric, "\"id\" is not a string"}},
         {{"--devices", bare}, {bare, "\"devices\""}},
         {{"--devices", missing}, {missing, "cannot read"}},
-        {{"--device", LabSimulator::Device("127.0.0.1", "a")}, {"port 68"}, 1, 68},
-        {{"--device", LabSimulator::Device("127.0.0.1", "a")}, {"port 1900"}, 1, 1900},
+        {{"--device", LabSimulator::Device("192.0.2.1", "a")}, {"port 68"}, 1, 68},
+        {{"--device", LabSimulator::Device("192.0.2.1", "a")}, {"port 1900"}, 1, 1900},
         {{"--device", LabSimulator::Device("192.0.2.99", "a")}, {"192.0.2.99"}, 1},
     };
     for (const auto& bad : cases) {
         SCOPED_TRACE(bad.named.back());
         boost::asio::io_context io;
         udp::socket holder(io);
-        if (bad.heldPort != 0) holder = udp::socket(io, udp::endpoint(udp::v4(), bad.heldPort));
-        Outcome run = RunSim(bad.arguments);
+        if (bad.heldPort != 0) {
+            netlab::Host::Inside inside(lab.finder);
+            holder = udp::socket(io, udp::endpoint(udp::v4(), bad.heldPort));
+        }
+        std::vector<std::string> command{NASSCOUT_SIM_PATH};
+        command.insert(command.end(), bad.arguments.begin(), bad.arguments.end());
+        const ProgramRun run = lab.Finish(lab.Spawn(command), 10s);
         EXPECT_EQ(run.status, bad.status);
         EXPECT_EQ(run.out, "");
         for (const std::string& named : bad.named) EXPECT_NE(run.err.find(named), std::string::npos) << run.err;

@@ -29,7 +29,8 @@ std::string WithValue(const std::string& text, const std::string& key, const std
 TEST(SimOptions, EachFailureExitsWithItsStatusAndAMessageNamingTheProblem)
 {
     const std::string good = LabSimulator::Device("192.0.2.10", "a");
-    const std::string full = R"({"ip": "192.0.2.10", "id": "a", "host": "h", "vendor": "v", "product": "p", "detail": "d", "version": "1"})";
+    const std::string full =
+        R"({"ip": "192.0.2.10", "id": "a", "host": "h", "vendor": "v", "product": "p", "detail": "d", "version": "1"})";
     FinderLab lab;
     const TemporaryDirectory& scratch = lab.files;
     const std::string broken = scratch.Write("broken.json", "{\"devices\": [{\"ip\": \"192.0.2.10\",");

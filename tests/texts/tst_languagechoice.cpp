@@ -1,10 +1,6 @@
 #include "language_choice.h"
-#include "language_loader.h"
-#include "notification_center.h"
-#include "parse_operation.h"
 
 #include <QFile>
-#include <QThreadPool>
 #include <QtTest>
 
 class tst_LanguageChoice : public QObject
@@ -14,7 +10,6 @@ class tst_LanguageChoice : public QObject
 private slots:
     void mapsPreferredLanguageToFile_data();
     void mapsPreferredLanguageToFile();
-    void loadsTheFileOfTheEnvironmentsLanguage();
 };
 
 void tst_LanguageChoice::mapsPreferredLanguageToFile_data()
@@ -46,29 +41,6 @@ void tst_LanguageChoice::mapsPreferredLanguageToFile()
     QCOMPARE(preferredLanguageCode(uiLanguages), code);
     QCOMPARE(languageResourceName(code), resource);
     QVERIFY2(QFile::exists(languageResourcePath(resource)), qPrintable(resource));
-}
-
-// ctest runs this program with LANGUAGE=fr:en and LANG=de_DE.UTF-8:
-// LANGUAGE comes first, as it does for every other desktop program. The
-// route ends with the French table announced on this thread.
-void tst_LanguageChoice::loadsTheFileOfTheEnvironmentsLanguage()
-{
-    if (qEnvironmentVariable("LANGUAGE") != QLatin1String("fr:en"))
-        QSKIP("run through ctest, which sets LANGUAGE=fr:en");
-
-    QObject window;
-    int announced = 0;
-    NotificationCenter::defaultCenter().addObserver(&window, kAddEarthquakesNotif,
-                                                    [&](const Notification &) { ++announced; });
-    QThreadPool queue;
-    QTest::ignoreMessage(QtInfoMsg, "current=fr");
-    QTest::ignoreMessage(QtInfoMsg, "fileToOpen = :/languages/XML_fr.xml");
-    ParseOperation *operation = startLanguageParse(queue, &window);
-
-    QVERIFY(operation);
-    QCOMPARE(operation->parent(), &window);
-    QTRY_COMPARE(announced, 1);
-    QCOMPARE(operation->currentParseBatchDic().value("Refresh").String, QStringLiteral("Actualiser"));
 }
 
 QTEST_GUILESS_MAIN(tst_LanguageChoice)

@@ -78,7 +78,6 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void cleanupTestCase();
 
     void countsDownWhileSearching();
     void tableFollowsTheStoreOnlyWhileSearching();
@@ -119,13 +118,6 @@ void tst_Controller::initTestCase()
 
     QDesktopServices::setUrlHandler(QStringLiteral("http"), &opener, "open");
     QDesktopServices::setUrlHandler(QStringLiteral("smb"), &opener, "open");
-}
-
-void tst_Controller::cleanupTestCase()
-{
-    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-    QDesktopServices::unsetUrlHandler(QStringLiteral("smb"));
-    close(portBlocker);
 }
 
 // A window as the program shows it, with its language applied and its timer

@@ -25,7 +25,6 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstring>
 
@@ -101,7 +100,6 @@ private:
     void applyLanguage(const QByteArray &xml);
 
     UrlRecorder opener;
-    int portBlocker = -1;
     std::unique_ptr<MainWindowLayout> layout;
     Controller *controller = nullptr;
 };
@@ -109,8 +107,9 @@ private:
 void tst_Controller::initTestCase()
 {
     // Port 67 taken, as it is for a user without the right to bind it: every
-    // window below runs with a broadcast search that could not start.
-    portBlocker = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    // window below runs with a broadcast search that could not start. The
+    // socket stays open until the process ends.
+    const int portBlocker = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in broadcastPort{};
     broadcastPort.sin_family = AF_INET;
     broadcastPort.sin_port = htons(67);

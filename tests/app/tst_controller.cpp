@@ -19,7 +19,6 @@
 #include <QRawFont>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QTimer>
 

@@ -5,7 +5,6 @@
 #include "lab_simulator.h"
 #include "private_network_qtest.h"
 
-#include <QSortFilterProxyModel>
 #include <QTableView>
 
 class tst_ControllerLab : public QObject

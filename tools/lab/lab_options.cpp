@@ -5,9 +5,6 @@
 #include <boost/program_options.hpp>
 #include <nlohmann/json.hpp>
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <set>
 #include <sstream>
 
@@ -91,19 +88,9 @@ bool CheckNetwork(const LabOptions& options, std::string& error)
 
 bool LoadLabDeviceFile(const std::string& path, std::vector<LabDevice>& devices, std::string& error)
 {
-    std::ifstream file(path);
-    if (!file) {
-        error = "--devices " + path + ": cannot read: " + std::strerror(errno);
-        return false;
-    }
     nlohmann::json document;
-    try {
-        document = nlohmann::json::parse(file);
-    } catch (const nlohmann::json::parse_error& failure) {
-        std::string reason = failure.what();
-        const std::size_t prefixEnd = reason.find("] ");
-        if (prefixEnd != std::string::npos) reason.erase(0, prefixEnd + 2);
-        error = "--devices " + path + ": not valid JSON: " + reason;
+    if (!sim::ReadJsonFile(path, document, error)) {
+        error = "--devices " + error;
         return false;
     }
     if (document.is_object() && document.contains("devices")) document = document["devices"];

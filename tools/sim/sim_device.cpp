@@ -125,14 +125,13 @@ bool ParseDeviceText(const std::string& text, SimDevice& device, std::string& er
     return true;
 }
 
-bool LoadDeviceFile(const std::string& path, std::vector<SimDevice>& devices, std::string& error)
+bool ReadJsonFile(const std::string& path, nlohmann::json& document, std::string& error)
 {
     std::ifstream file(path);
     if (!file) {
-        error = "--devices " + path + ": cannot read: " + std::strerror(errno);
+        error = path + ": cannot read: " + std::strerror(errno);
         return false;
     }
-    nlohmann::json document;
     try {
         document = nlohmann::json::parse(file);
     } catch (const nlohmann::json::parse_error& failure) {
@@ -141,6 +140,16 @@ bool LoadDeviceFile(const std::string& path, std::vector<SimDevice>& devices, st
         const std::size_t prefixEnd = reason.find("] ");
         if (prefixEnd != std::string::npos) reason.erase(0, prefixEnd + 2);
         error = path + ": not valid JSON: " + reason;
+        return false;
+    }
+    return true;
+}
+
+bool LoadDeviceFile(const std::string& path, std::vector<SimDevice>& devices, std::string& error)
+{
+    nlohmann::json document;
+    if (!ReadJsonFile(path, document, error)) {
+        error = "--devices " + error;
         return false;
     }
     if (!document.is_object() || !document.contains("devices") || !document["devices"].is_array()) {

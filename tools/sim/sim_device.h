@@ -2,6 +2,8 @@
 // them (a --device text, a JSON file, or a generated run of addresses).
 #pragma once
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <array>
 #include <string>
 #include <utility>
@@ -38,6 +40,10 @@ inline const std::array<DeviceField, 7> kDeviceFields = {{
 // Reads "ip=...,id=...,host=...,vendor=...,product=...,detail=...,version=...";
 // every key exactly once.
 bool ParseDeviceText(const std::string& text, SimDevice& device, std::string& error);
+
+// Reads the JSON document in the file at `path`; the message names the file
+// ("PATH: cannot read: ..." or "PATH: not valid JSON: ...").
+bool ReadJsonFile(const std::string& path, nlohmann::json& document, std::string& error);
 
 // Appends the devices of a JSON file: {"devices": [{"ip": ..., ...}, ...]}.
 bool LoadDeviceFile(const std::string& path, std::vector<SimDevice>& devices, std::string& error);

@@ -15,6 +15,7 @@ namespace po = boost::program_options;
 namespace {
 
 constexpr int kLongestStaySeconds = 86400;
+constexpr int kLongestDelayMs = 60000;  // nasscout-sim's own bound
 constexpr char kLeaveKey[] = "leave_after";
 
 const char kUsage[] =
@@ -26,7 +27,8 @@ const char kUsage[] =
 
 const char kDetails[] =
     "\n"
-    "--device, --devices and --count add up; give at least one device.\n"
+    "--device, --devices and --count add up; give at least one device, or\n"
+    "--count 0 alone for a finder with no devices (a program's idle cost).\n"
     "A device TEXT is nasscout-sim's:\n"
     "  ip=198.51.100.20,id=4f2a-77,host=nas1,vendor=ZORVA,product=NS200,detail=A1,version=2.1.0\n"
     "A --devices FILE is a JSON array of objects with the same keys; a device\n"
@@ -169,6 +171,8 @@ OptionsResult ParseOptions(int argc, const char* const* argv, LabOptions& option
          "when the --leaving-device devices say bye-bye and go, counted from the start of COMMAND")
         ("finder", po::value(&options.finder)->value_name("ADDRESS/PREFIX")->default_value(options.finder),
          "the finder host's address; the devices in its network get its prefix length")
+        ("max-delay", po::value(&options.maxDelayMs)->value_name("MS"),
+         "nasscout-sim's --max-delay: each device answers a search after a random 0 to MS milliseconds")
         ("sim", po::value(&options.simPath)->value_name("PATH"),
          "the nasscout-sim to run (default: the one beside nasscout-lab)")
         ("verbose,v", po::bool_switch(&options.verbose),
@@ -196,6 +200,8 @@ OptionsResult ParseOptions(int argc, const char* const* argv, LabOptions& option
         message = "--count " + std::to_string(count) + " is negative";
         return OptionsResult::Error;
     }
+    // An explicit --count 0 asks for the finder alone, as a program's idle baseline.
+    const bool finderAlone = values.count("count") && count == 0;
     if ((count > 0) != !firstAddress.empty()) {
         message = count > 0 ? "--count needs --first-address" : "--first-address needs --count";
         return OptionsResult::Error;
@@ -214,7 +220,12 @@ OptionsResult ParseOptions(int argc, const char* const* argv, LabOptions& option
     }
     if (!ParseTexts(leavingTexts, "--leaving-device", leaveAfter, options.devices, message))
         return OptionsResult::Error;
-    if (options.devices.empty()) {
+    if (options.maxDelayMs < 0 || options.maxDelayMs > kLongestDelayMs) {
+        message = "--max-delay " + std::to_string(options.maxDelayMs) + " is outside 0 to " +
+                  std::to_string(kLongestDelayMs);
+        return OptionsResult::Error;
+    }
+    if (options.devices.empty() && !finderAlone) {
         message = "no devices: give --device, --devices, --count or --leaving-device";
         return OptionsResult::Error;
     }

@@ -15,7 +15,9 @@ struct LabDevice {
 };
 
 struct LabOptions {
-    std::vector<LabDevice> devices;  // every address distinct, in the lab's ranges, none the finder's
+    std::vector<LabDevice> devices;  // every address distinct, in the lab's ranges, none the finder's;
+                                     // empty only after an explicit --count 0
+    int maxDelayMs = 0;              // passed on to every nasscout-sim as --max-delay
     std::string finder = "198.51.100.1/24";  // the finder's address, and the prefix of the devices in its network
     std::string simPath;                     // empty: nasscout-sim beside nasscout-lab
     std::vector<std::string> command;        // runs in the finder; never empty

@@ -100,11 +100,13 @@ int WaitForSignal(const sigset_t& signals, std::chrono::milliseconds timeout, si
 }
 
 // Starts the simulator of `group` and waits for its ready line.
-void StartSimulator(const std::string& simPath, DeviceHost& group, const sigset_t& signals)
+void StartSimulator(const std::string& simPath, int maxDelayMs, DeviceHost& group, const sigset_t& signals)
 {
     int devicesFd = MemoryFile("nasscout-lab-devices", DevicesJson(group.devices));
     group.outputFd = MemoryFile("nasscout-sim-output", "");
-    group.simulator = group.host->Spawn({simPath, "--devices", ProcPath(devicesFd)}, ProcPath(group.outputFd));
+    group.simulator = group.host->Spawn(
+        {simPath, "--devices", ProcPath(devicesFd), "--max-delay", std::to_string(maxDelayMs)},
+        ProcPath(group.outputFd));
     auto deadline = Clock::now() + std::chrono::seconds(10);
     siginfo_t info{};
     while (ReadAll(group.outputFd).find("nasscout-sim: ready") == std::string::npos) {
@@ -163,7 +165,7 @@ int Run(const lab::LabOptions& options, const std::string& simPath, const sigset
         group.host = &lab.AddHost(name, {{lan, addresses.front()}});
         addresses.erase(addresses.begin());
         group.host->AddAddresses(addresses);
-        StartSimulator(simPath, group, signals);
+        StartSimulator(simPath, options.maxDelayMs, group, signals);
         if (options.verbose) {
             std::cerr << "nasscout-lab: host " << name << ": " << group.devices.size()
                       << (group.devices.size() == 1 ? " device: " : " devices: ")

@@ -59,7 +59,8 @@ OptionsResult ParseOptions(int argc, const char* const* argv, SimOptions& option
         ("first-address", po::value(&firstAddress)->value_name("IP"),
          "address of the first generated device")
         ("max-delay", po::value(&options.maxDelayMs)->value_name("MS")->default_value(0),
-         "spread each device's M-SEARCH answer over a random delay of up to MS milliseconds (at most 60000)")
+         "delay each device's answer to a search, broadcast or M-SEARCH, by a random 0 to MS milliseconds "
+         "(at most 60000), as devices spread their answers over a search's MX")
         ("verbose,v", po::bool_switch(&options.verbose), "print a line for every search answered");
     // clang-format on
 

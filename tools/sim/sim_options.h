@@ -10,7 +10,7 @@ namespace sim {
 
 struct SimOptions {
     std::vector<SimDevice> devices;  // from --device, --devices and --count, in that order
-    int maxDelayMs = 0;              // each M-SEARCH answer waits a random 0..maxDelayMs
+    int maxDelayMs = 0;              // each answer to a search waits a random 0..maxDelayMs
     bool verbose = false;
 };
 

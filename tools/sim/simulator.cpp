@@ -106,15 +106,21 @@ void Simulator::AnnounceToGroup(bool alive)
 {
     const udp::endpoint group(asio::ip::make_address_v4(wire::kMulticastGroup), wire::kMulticastPort);
     for (const Device& device : devices_) {
-        const std::string& notify = alive ? device.alive : device.byebye;
-        SendFrom(device, notify.data(), notify.size(), group);
+        SendFrom(device, asio::buffer(alive ? device.alive : device.byebye), group);
     }
 }
 
-void Simulator::SendFrom(const Device& device, const void* data, std::size_t size, const udp::endpoint& to)
+asio::const_buffer Simulator::BroadcastReplyOf(const Device& device)
+{
+    return asio::buffer(&device.broadcastReply, sizeof device.broadcastReply);
+}
+
+asio::const_buffer Simulator::SearchAnswerOf(const Device& device) { return asio::buffer(device.searchAnswer); }
+
+void Simulator::SendFrom(const Device& device, asio::const_buffer datagram, const udp::endpoint& to)
 {
     boost::system::error_code failure;
-    deviceSockets_[device.socket].send_to(asio::buffer(data, size), to, 0, failure);
+    deviceSockets_[device.socket].send_to(datagram, to, 0, failure);
     if (failure) {
         std::cerr << "nasscout-sim: cannot send from " << device.info.ip << " to " << Describe(to) << ": "
                   << failure.message() << std::endl;
@@ -127,13 +133,11 @@ void Simulator::ReceiveBroadcast()
         asio::buffer(broadcastBuffer_), broadcastSender_, [this](boost::system::error_code failure, std::size_t size) {
             if (stopped_ || failure == asio::error::operation_aborted) return;
             if (!failure && IsBroadcastSearch(broadcastBuffer_.data(), size)) {
-                for (const Device& device : devices_) {
-                    SendFrom(device, &device.broadcastReply, sizeof device.broadcastReply, broadcastSender_);
-                }
                 if (verbose_) {
                     std::cout << "broadcast search from " << Describe(broadcastSender_) << ": " << devices_.size()
                               << " replies" << std::endl;
                 }
+                AnswerFromEach(&BroadcastReplyOf, broadcastSender_);
             }
             ReceiveBroadcast();
         });
@@ -145,28 +149,29 @@ void Simulator::ReceiveSearch()
         asio::buffer(searchBuffer_), searchSender_, [this](boost::system::error_code failure, std::size_t size) {
             if (stopped_ || failure == asio::error::operation_aborted) return;
             // Our own announcements come back here through the group; only searches are answered.
-            if (!failure && IsMSearch(searchBuffer_.data(), size)) AnswerSearch(searchSender_);
+            if (!failure && IsMSearch(searchBuffer_.data(), size)) {
+                if (verbose_) {
+                    std::cout << "M-SEARCH from " << Describe(searchSender_) << ": " << devices_.size() << " answers"
+                              << std::endl;
+                }
+                AnswerFromEach(&SearchAnswerOf, searchSender_);
+            }
             ReceiveSearch();
         });
 }
 
-void Simulator::AnswerSearch(const udp::endpoint& requester)
+void Simulator::AnswerFromEach(asio::const_buffer (*answerOf)(const Device&), const udp::endpoint& requester)
 {
-    if (verbose_) {
-        std::cout << "M-SEARCH from " << Describe(requester) << ": " << devices_.size() << " answers" << std::endl;
-    }
     if (maxDelayMs_ == 0) {
-        for (const Device& device : devices_) {
-            SendFrom(device, device.searchAnswer.data(), device.searchAnswer.size(), requester);
-        }
+        for (const Device& device : devices_) SendFrom(device, answerOf(device), requester);
         return;
     }
     std::uniform_int_distribution<int> delay(0, maxDelayMs_);
     for (const Device& device : devices_) {
         auto timer = std::make_shared<asio::steady_timer>(io_, std::chrono::milliseconds(delay(random_)));
-        timer->async_wait([this, timer, &device, requester](boost::system::error_code failure) {
+        timer->async_wait([this, timer, &device, answerOf, requester](boost::system::error_code failure) {
             if (failure || stopped_) return;
-            SendFrom(device, device.searchAnswer.data(), device.searchAnswer.size(), requester);
+            SendFrom(device, answerOf(device), requester);
         });
     }
 }

@@ -6,6 +6,7 @@
 
 #include <searchdevice/dhcppacket.h>
 
+#include <boost/asio/buffer.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 
@@ -49,10 +50,15 @@ private:
         std::string byebye;
     };
 
+    static boost::asio::const_buffer BroadcastReplyOf(const Device& device);
+    static boost::asio::const_buffer SearchAnswerOf(const Device& device);
+
     void ReceiveBroadcast();
     void ReceiveSearch();
-    void AnswerSearch(const Endpoint& requester);
-    void SendFrom(const Device& device, const void* data, std::size_t size, const Endpoint& to);
+    // Every device sends its answer to `requester`: all at once, or each
+    // after a random 0..maxDelayMs_, as devices honour the request's MX.
+    void AnswerFromEach(boost::asio::const_buffer (*answerOf)(const Device&), const Endpoint& requester);
+    void SendFrom(const Device& device, boost::asio::const_buffer datagram, const Endpoint& to);
     void AnnounceToGroup(bool alive);
 
     boost::asio::io_context& io_;

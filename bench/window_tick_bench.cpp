@@ -50,7 +50,8 @@ void FillStore(const std::vector<deviceinfo> &devices)
 {
     DeviceStore *store = GetDeviceStore();
     store->mutex.lock();
-    store->devices = devices;
+    store->devices.TakeAll();
+    for (const deviceinfo &device : devices) store->devices.Append(device);
     store->mutex.unlock();
 }
 

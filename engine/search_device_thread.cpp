@@ -100,9 +100,7 @@ bool CSearchDeviceThread::SetUpSocket(SocketRole role)
 {
     try {
         sock.open(udp::v4());
-        // The system caps the request at its own maximum; that is good enough.
-        boost::system::error_code ignored;
-        sock.set_option(asio::socket_base::receive_buffer_size(wire::kReceiveBufferBytes), ignored);
+        SetReceiveBuffer();
         if (role == SocketRole::Broadcast) sock.set_option(asio::socket_base::broadcast(true));
         if (role == SocketRole::GroupMember) AlterMulticastGroup(true);
         asio::ip::address_v4 local = asio::ip::address_v4::any();
@@ -116,6 +114,22 @@ bool CSearchDeviceThread::SetUpSocket(SocketRole role)
         WriteLog("Create Search Device Work Thread Error : %s   ", error.what());
         return false;
     }
+}
+
+void CSearchDeviceThread::SetReceiveBuffer()
+{
+    // SO_RCVBUF is capped at net.core.rmem_max (208 KiB on a stock kernel),
+    // too small for thousands of answers at once; a process that may
+    // (CAP_NET_ADMIN) asks past the cap.
+    const int fd = sock.native_handle();
+    const int wanted = wire::kReceiveBufferBytes;
+    const bool forced = setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &wanted, sizeof wanted) == 0;
+    if (!forced) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &wanted, sizeof wanted);
+    int granted = 0;
+    socklen_t length = sizeof granted;
+    getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &length);
+    WriteLog("Receive buffer of %d bytes for port %d (asked for %d%s)  ", granted, nPort, wanted,
+             forced ? ", forced" : "; more needs CAP_NET_ADMIN or a larger net.core.rmem_max");
 }
 
 void CSearchDeviceThread::AlterMulticastGroup(bool join)

@@ -72,6 +72,8 @@ protected:
     // role, binds it on nPort and starts the receive thread. False when a
     // step failed: the error is logged and the socket closed again.
     bool SetUpSocket(SocketRole role);
+    // Asks for wire::kReceiveBufferBytes and logs what the socket got.
+    void SetReceiveBuffer();
 
     // Joins (true) or leaves (false) the search group on the interface the
     // system chooses. A failure is logged and swallowed.

@@ -2,6 +2,7 @@
 
 #include "app_delegate.h"
 #include "controller.h"
+#include "device_store.h"
 #include "ui_device_list_window.h"
 
 #include <QApplication>
@@ -66,6 +67,7 @@ void saveScreenshotAndQuit(const MainWindowLayout &layout, const QString &file)
     const bool saved = layout.window->grab().save(file, "PNG");
     if (!saved)
         std::fprintf(stderr, "nasscout: cannot save the screenshot to %s\n", qUtf8Printable(file));
+    FlushVendorLines(kLastVendorLinesWait);  // not in the middle of the table
     std::fputs(qUtf8Printable(tableText(*layout.ui->tableview->model())), stdout);
     std::fflush(stdout);
     QCoreApplication::exit(saved ? 0 : 1);

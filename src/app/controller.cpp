@@ -306,6 +306,7 @@ void Controller::ReflashLanguage(const Notification & /*notification*/)
 void Controller::windowWillClose()
 {
     std::fflush(nullptr);
+    FlushVendorLines(kLastVendorLinesWait);
     std::_Exit(1);
 }
 

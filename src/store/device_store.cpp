@@ -1,5 +1,9 @@
 #include "device_store.h"
 
+#include "diagnostic_lines.h"
+
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -33,6 +37,25 @@ struct StoreOwner {
     }
 };
 
+// Room for a few thousand vendor lines: a burst of answers while standard
+// output is slow loses none.
+constexpr std::size_t kVendorLineRoom = 256 * 1024;
+
+// Created on first use and kept for the life of the process: its writer may
+// be blocked on standard output at exit.
+DiagnosticLines& VendorLines()
+{
+    static DiagnosticLines* const lines = new DiagnosticLines(STDOUT_FILENO, kVendorLineRoom);
+    return *lines;
+}
+
+void PrintVendorLine(const char* factory)
+{
+    char line[DEVICEINFO_TEXT_SIZE + 32];
+    const int length = std::snprintf(line, sizeof line, "\nNewDeviceInfo.factory = %s\n", factory);
+    if (length > 0) VendorLines().Post(std::string_view(line, std::min(sizeof line - 1, std::size_t(length))));
+}
+
 // Holds the store's mutex for a scope, also when an exception leaves it.
 using StoreLock = AnnotatedLock<AnnotatedMutex<std::mutex>>;
 
@@ -53,18 +76,17 @@ bool SurvivesAgeing(const deviceinfo& entry) { return entry.lifetime >= kShortes
 // Out of memory for the append, throws std::bad_alloc with the list unchanged.
 std::optional<StoreEvent> Keep(DeviceStore* store, const deviceinfo& device) REQUIRES(store->mutex)
 {
-    for (deviceinfo& entry : store->devices) {
-        if (entry.compare(device)) {
-            entry.lifetime = device.lifetime;
-            return std::nullopt;
-        }
-        if (SameDeviceText(entry.ip, device.ip)) {
-            entry = device;
-            return StoreEvent::Replaced;
-        }
+    deviceinfo* entry = store->devices.FindByIp(device.ip);
+    if (entry == nullptr) {
+        store->devices.Append(device);
+        return StoreEvent::Appended;
     }
-    store->devices.push_back(device);
-    return StoreEvent::Appended;
+    if (entry->compare(device)) {
+        entry->lifetime = device.lifetime;
+        return std::nullopt;
+    }
+    store->devices.Replace(*entry, device);
+    return StoreEvent::Replaced;
 }
 
 void Notify(const DeviceStore* store, StoreEvent event, const deviceinfo& entry) REQUIRES(store->eventMutex)
@@ -85,6 +107,7 @@ int StartDeviceSearch(DeviceStore* store, FindDeviceCallback applicationCallback
                       bool bMultiCommand)
 {
     if (!g_bEngineStartedByStore.exchange(true)) store->applicationCallback = applicationCallback;
+    if (store->printsVendorLines) VendorLines();  // its writer starts here, not on a receive thread
     return InitSearchDeviceLib(DeviceStoreCallback, bLog, logDir, bMultiCommand);
 }
 
@@ -124,8 +147,7 @@ void AddDevice(DeviceStore* store, deviceinfo* device)
     // upper-casing out of `type` for a record made elsewhere.
     device->factory[DEVICEINFO_TEXT_SIZE - 1] = '\0';
     ToUpperAscii(device->factory);
-    std::printf("\nNewDeviceInfo.factory = %s\n", device->factory);
-    std::fflush(stdout);
+    if (store->printsVendorLines) PrintVendorLine(device->factory);
     if (!IsListedVendor(device->factory)) return;
 
     StoreLock delivering(store->eventMutex);
@@ -144,31 +166,29 @@ void AddDevice(DeviceStore* store, deviceinfo* device)
 void RemoveDevice(DeviceStore* store, const deviceinfo* device)
 {
     StoreLock delivering(store->eventMutex);
-    deviceinfo removed;
+    std::optional<deviceinfo> removed;
     {
         StoreLock lock(store->mutex);
-        auto entry = std::find_if(store->devices.begin(), store->devices.end(),
-                                  [device](const deviceinfo& listed) { return SameDeviceText(listed.id, device->id); });
-        if (entry == store->devices.end()) return;
-        removed = *entry;
-        store->devices.erase(entry);
+        removed = store->devices.RemoveFirstWithId(device->id);
     }
-    Notify(store, StoreEvent::ByeBye, removed);
+    if (removed) Notify(store, StoreEvent::ByeBye, *removed);
 }
+
+bool FlushVendorLines(std::chrono::milliseconds timeout) { return VendorLines().Flush(timeout); }
 
 void CopyDeviceList(DeviceStore* store, std::vector<deviceinfo>& destination)
 {
     StoreLock lock(store->mutex);
-    destination = store->devices;
+    store->devices.CopyTo(destination);
 }
 
 void ClearDeviceList(DeviceStore* store)
 {
     StoreLock delivering(store->eventMutex);
-    std::vector<deviceinfo> removed;
+    DeviceList removed;
     {
         StoreLock lock(store->mutex);
-        removed.swap(store->devices);
+        removed = store->devices.TakeAll();
     }
     for (const deviceinfo& entry : removed) Notify(store, StoreEvent::Cleared, entry);
 }
@@ -180,17 +200,14 @@ void AgeDeviceList(DeviceStore* store)
     {
         StoreLock lock(store->mutex);
         // Room for the copies first, so that running out of memory changes nothing.
-        const auto kept = std::count_if(store->devices.begin(), store->devices.end(), SurvivesAgeing);
-        agedOut.reserve(store->devices.size() - static_cast<std::size_t>(kept));
-        for (auto entry = store->devices.begin(); entry != store->devices.end();) {
-            if (SurvivesAgeing(*entry)) {
-                entry->lifetime -= kAgeingStep;
-                ++entry;
-            } else {
-                agedOut.push_back(*entry);
-                entry = store->devices.erase(entry);
-            }
-        }
+        agedOut.reserve(store->devices.size() - store->devices.CountWhere(SurvivesAgeing));
+        store->devices.KeepWhere(
+            [](deviceinfo& entry) {
+                if (!SurvivesAgeing(entry)) return false;
+                entry.lifetime -= kAgeingStep;
+                return true;
+            },
+            agedOut);
     }
     for (const deviceinfo& entry : agedOut) Notify(store, StoreEvent::AgedOut, entry);
 }

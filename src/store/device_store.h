@@ -12,9 +12,11 @@
 #pragma once
 
 #include "annotated_mutex.h"
+#include "device_list.h"
 
 #include <searchdevice/SearchDeviceLib.h>
 
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <vector>
@@ -44,12 +46,15 @@ struct DeviceStore {
     // Not recursive: no operation takes it twice.
     AnnotatedMutex<std::mutex> mutex;
     // In order of first appearance, one entry per ip.
-    std::vector<deviceinfo> devices GUARDED_BY(mutex);
+    DeviceList devices GUARDED_BY(mutex);
     // Written before the engine starts; read-only while it runs.
     FindDeviceCallback applicationCallback = nullptr;
     // May be empty. Written before the engine starts and while nobody ages or
     // clears the list; read-only otherwise.
     StoreObserver observer;
+    // Whether AddDevice prints its vendor line. Written before the engine
+    // starts; read-only while it runs.
+    bool printsVendorLines = true;
 };
 
 // The one store, created on first use (thread-safe) and destroyed at exit.
@@ -73,11 +78,24 @@ void StopDeviceSearch();
 // then forwards the engine's record to the application callback, if any.
 void* DeviceStoreCallback(void* pDevice, int nSearchPort);
 
-// Upper-cases the vendor, prints "\nNewDeviceInfo.factory = %s\n", and keeps
-// the record if its vendor is listed: refreshed when identical, replaced in
-// place when its ip is known, appended otherwise. A record that cannot be
-// appended for lack of memory is dropped with a line on standard error.
+// Upper-cases the vendor, prints "\nNewDeviceInfo.factory = %s\n" (unless
+// the store prints no vendor lines), and keeps the record if its vendor is
+// listed: refreshed when identical, replaced in place when its ip is known,
+// appended otherwise. A record that cannot be appended for lack of memory is
+// dropped with a line on standard error.
+//
+// The vendor line goes to standard output through a bounded buffer that a
+// thread of its own writes: a reader that stalls delays no report, and
+// lines that find the buffer full are dropped and counted.
 void AddDevice(DeviceStore* store, deviceinfo* device);
+
+// Waits up to `timeout` for the vendor lines printed so far to reach
+// standard output; false when its reader did not take them in time.
+bool FlushVendorLines(std::chrono::milliseconds timeout);
+
+// What a program waits for its last vendor lines at exit: plenty for a
+// reader that keeps up, short enough that a stalled one cannot hold the exit.
+constexpr std::chrono::milliseconds kLastVendorLinesWait{500};
 
 // Removes the first entry with the record's id.
 void RemoveDevice(DeviceStore* store, const deviceinfo* device);

@@ -54,9 +54,8 @@ inline std::optional<size_t> ListedIfUnlocked()
     return listed;
 }
 
-// An empty store without an application callback or observer, its list
-// storage given back, and the vendor lines on standard output kept out of the
-// test log.
+// An empty store without an application callback or observer, and the
+// vendor lines on standard output kept out of the test log.
 class EmptyStore : public testing::Test {
 protected:
     void SetUp() override
@@ -65,13 +64,11 @@ protected:
         store->applicationCallback = nullptr;
         store->observer = nullptr;
         ClearDeviceList(store);
-        store->mutex.lock();
-        std::vector<deviceinfo>().swap(store->devices);
-        store->mutex.unlock();
         testing::internal::CaptureStdout();
     }
     void TearDown() override
     {
+        FlushVendorLines(kLastVendorLinesWait);
         if (capturing_) {
             // Failure messages went to the captured standard output too.
             std::string captured = testing::internal::GetCapturedStdout();
@@ -86,6 +83,7 @@ protected:
     std::string StandardOutput()
     {
         capturing_ = false;
+        FlushVendorLines(kLastVendorLinesWait);
         return testing::internal::GetCapturedStdout();
     }
 

@@ -1,6 +1,7 @@
 // nasscout-cli: the NAS search without a window, for scripts, servers and
 // terminals.
 #include "cli_options.h"
+#include "device_store.h"
 #include "search_runs.h"
 
 #include <fcntl.h>
@@ -63,6 +64,7 @@ int main(int argc, char** argv)
         return 1;
     }
     int status = options.watch ? cli::RunWatch(options, results) : cli::RunSearch(options, results);
+    FlushVendorLines(kLastVendorLinesWait);
     const bool written = std::fflush(results) == 0 && !std::ferror(results);
     if (std::fclose(results) != 0 || !written) {
         std::fprintf(stderr, "nasscout-cli: cannot write the results to standard output: %s\n", std::strerror(errno));

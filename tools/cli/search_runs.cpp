@@ -23,6 +23,7 @@ using Clock = std::chrono::steady_clock;
 // Without an application callback: the store is all nasscout-cli listens to.
 void StartEngine(DeviceStore* store, const CliOptions& options)
 {
+    store->printsVendorLines = !options.quiet;
     const bool log = !options.logDirectory.empty();
     // The engine copies the directory before it returns.
     void* logDirectory = log ? const_cast<char*>(options.logDirectory.c_str()) : nullptr;

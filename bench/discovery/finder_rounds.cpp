@@ -82,11 +82,11 @@ struct Finished {
     int status = -1;
 };
 
-void SplitLines(std::string& pending, std::vector<Line>* lines, long long arrivedNs)
+void SplitLines(std::string& pending, std::vector<Line>& lines, long long arrivedNs)
 {
     std::size_t start = 0;
     for (std::size_t end; (end = pending.find('\n', start)) != std::string::npos; start = end + 1) {
-        if (lines != nullptr) lines->push_back({arrivedNs, pending.substr(start, end - start)});
+        lines.push_back({arrivedNs, pending.substr(start, end - start)});
     }
     pending.erase(0, start);
 }
@@ -96,7 +96,12 @@ void SplitLines(std::string& pending, std::vector<Line>* lines, long long arrive
 Finished RunProgram(const std::vector<std::string>& argv, std::chrono::seconds stopAfter, std::chrono::seconds limit)
 {
     int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    if (pipe2(err, O_CLOEXEC) != 0) {
+        close(out[0]);
+        close(out[1]);
+        throw std::runtime_error("pipe failed");
+    }
     std::vector<char*> arguments;
     for (const std::string& argument : argv) arguments.push_back(const_cast<char*>(argument.c_str()));
     arguments.push_back(nullptr);
@@ -104,7 +109,10 @@ Finished RunProgram(const std::vector<std::string>& argv, std::chrono::seconds s
     const pid_t parent = getpid();
     const auto start = Clock::now();
     const pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid < 0) {
+        for (int fd : {out[0], out[1], err[0], err[1]}) close(fd);
+        throw std::runtime_error("fork failed");
+    }
     if (pid == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (getppid() != parent) _exit(127);
@@ -120,25 +128,21 @@ Finished RunProgram(const std::vector<std::string>& argv, std::chrono::seconds s
     close(err[1]);
 
     Finished finished;
-    std::string pendingOut, pendingErr;
+    std::string pendingOut;
     pollfd streams[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     bool termSent = false, killSent = false, reaped = false;
     int status = 0;
     while (!reaped || streams[0].fd >= 0 || streams[1].fd >= 0) {
-        if (g_stopSignal != 0 && !killSent) {
+        if (!reaped && wait4(pid, &status, WNOHANG, &finished.usage) == pid) reaped = true;
+        const auto now = Clock::now();
+        if (!reaped && !killSent && (g_stopSignal != 0 || now >= start + limit)) {
             kill(pid, SIGKILL);
             killSent = true;
         }
-        const auto now = Clock::now();
-        if (stopAfter.count() > 0 && !termSent && now >= start + stopAfter) {
+        if (!reaped && !termSent && stopAfter.count() > 0 && now >= start + stopAfter) {
             kill(pid, SIGTERM);
             termSent = true;
         }
-        if (!killSent && now >= start + limit) {
-            kill(pid, SIGKILL);
-            killSent = true;
-        }
-        if (!reaped && wait4(pid, &status, WNOHANG, &finished.usage) == pid) reaped = true;
         const int timeout = streams[0].fd < 0 && streams[1].fd < 0 ? 5 : 50;
         if (poll(streams, 2, timeout) <= 0) continue;
         const long long arrivedNs = RealtimeNs();
@@ -154,7 +158,7 @@ Finished RunProgram(const std::vector<std::string>& argv, std::chrono::seconds s
             }
             if (index == 0) {
                 pendingOut.append(buffer, static_cast<std::size_t>(got));
-                SplitLines(pendingOut, &finished.lines, arrivedNs);
+                SplitLines(pendingOut, finished.lines, arrivedNs);
             } else {
                 finished.errorTail.append(buffer, static_cast<std::size_t>(got));
                 if (finished.errorTail.size() > 4096) finished.errorTail.erase(0, finished.errorTail.size() - 4096);
@@ -163,7 +167,6 @@ Finished RunProgram(const std::vector<std::string>& argv, std::chrono::seconds s
     }
     if (g_stopSignal != 0) throw Stopped{};
     finished.status = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
-    if (killSent) finished.status = 128 + SIGKILL;
     return finished;
 }
 

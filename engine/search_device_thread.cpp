@@ -203,6 +203,7 @@ bool CSearchDeviceThread::RememberIfNewDevice(const deviceinfo& device)
 
 void CSearchDeviceThread::WriteLog(const char* format, ...) const
 {
+    if (!SearchLogIsArmed()) return;  // three lines a datagram: not worth formatting for nobody
     char prefix[32];
     std::snprintf(prefix, sizeof prefix, "SendThread %d : ", nPort);
     va_list arguments;

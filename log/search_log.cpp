@@ -23,8 +23,6 @@ using LineBuffer = char[kLineBufferSize];
 bool g_logEnabled = false;
 char g_logPath[kPathBufferSize];
 
-bool LogIsArmed() { return g_logEnabled && g_logPath[0] != '\0'; }
-
 std::tm LocalTimeNow()
 {
     std::time_t now = std::time(nullptr);
@@ -93,7 +91,7 @@ size_t StampLine(LineBuffer& line, Stamp stamp, const char* message)
 // message, stamped, appended to the file and echoed. 1 when a line was written.
 int WriteMessage(Stamp stamp, const char* prefix, const char* format, va_list arguments)
 {
-    if (!LogIsArmed() || format == nullptr) return 0;
+    if (!SearchLogIsArmed() || format == nullptr) return 0;
 
     LineBuffer message;
     const size_t prefixLength = std::strlen(prefix);
@@ -142,6 +140,8 @@ int WriteSearchLog(const char* format, ...)
     return written;
 }
 
+bool SearchLogIsArmed() { return g_logEnabled && g_logPath[0] != '\0'; }
+
 int WriteSearchLogAfter(const char* prefix, const char* format, va_list arguments)
 {
     return WriteMessage(Stamp::DayAndTime, prefix, format, arguments);
@@ -149,13 +149,13 @@ int WriteSearchLogAfter(const char* prefix, const char* format, va_list argument
 
 void CloseSearchLog()
 {
-    if (!LogIsArmed()) return;
+    if (!SearchLogIsArmed()) return;
     AppendToLogFile(kExitBanner, sizeof kExitBanner - 1);
 }
 
 int WriteSearchLogAt(const char* label, const char* location, int number, const char* message)
 {
-    if (!LogIsArmed() || label == nullptr || location == nullptr || message == nullptr) return 0;
+    if (!SearchLogIsArmed() || label == nullptr || location == nullptr || message == nullptr) return 0;
 
     LineBuffer line;
     const size_t length = Format(line, "[%s]:%s(%d): %s\r\n", label, location, number, message);

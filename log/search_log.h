@@ -15,6 +15,10 @@
 // the log is off: disabled, no directory, or a path that would not fit.
 int OpenSearchLog(bool enable, const char* directory);
 
+// Whether lines are written at all; writers that build a line from parts skip
+// the work when not.
+bool SearchLogIsArmed();
+
 // Formats one message, stamps it "*[DD::HH:MM:SS]" and appends it as a line.
 // Returns 1 when a line was produced, 0 when the log is off or the message is
 // empty, unformattable or too long for a 1023-character line.

@@ -4,12 +4,12 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <optional>
+#include <string_view>
 
 namespace {
 
@@ -49,11 +49,17 @@ DiagnosticLines& VendorLines()
     return *lines;
 }
 
+// "\nNewDeviceInfo.factory = %s\n", put together by hand: it is printed for
+// every answer.
 void PrintVendorLine(const char* factory)
 {
-    char line[DEVICEINFO_TEXT_SIZE + 32];
-    const int length = std::snprintf(line, sizeof line, "\nNewDeviceInfo.factory = %s\n", factory);
-    if (length > 0) VendorLines().Post(std::string_view(line, std::min(sizeof line - 1, std::size_t(length))));
+    static constexpr std::string_view kStart = "\nNewDeviceInfo.factory = ";
+    char line[kStart.size() + DEVICEINFO_TEXT_SIZE + 1];
+    const std::size_t factoryLength = strnlen(factory, DEVICEINFO_TEXT_SIZE);
+    std::memcpy(line, kStart.data(), kStart.size());
+    std::memcpy(line + kStart.size(), factory, factoryLength);
+    line[kStart.size() + factoryLength] = '\n';
+    VendorLines().Post(std::string_view(line, kStart.size() + factoryLength + 1));
 }
 
 // Holds the store's mutex for a scope, also when an exception leaves it.

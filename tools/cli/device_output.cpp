@@ -128,17 +128,22 @@ std::string FormatTable(const std::vector<deviceinfo>& devices)
 
 nlohmann::ordered_json DeviceJson(const deviceinfo& device)
 {
-    return {
-        {"id", FieldText(device.id)},
-        {"ip", FieldText(device.ip)},
-        {"host", FieldText(device.host)},
-        {"product", FieldText(device.product)},
-        {"detail", FieldText(device.detail)},
-        {"version", FieldText(device.version)},
-        {"factory", FieldText(device.factory)},
-        {"type", device.type},
-        {"lifetime", device.lifetime},
-    };
+    nlohmann::ordered_json object;
+    AddDeviceFields(device, object);
+    return object;
+}
+
+void AddDeviceFields(const deviceinfo& device, nlohmann::ordered_json& object)
+{
+    object["id"] = FieldText(device.id);
+    object["ip"] = FieldText(device.ip);
+    object["host"] = FieldText(device.host);
+    object["product"] = FieldText(device.product);
+    object["detail"] = FieldText(device.detail);
+    object["version"] = FieldText(device.version);
+    object["factory"] = FieldText(device.factory);
+    object["type"] = device.type;
+    object["lifetime"] = device.lifetime;
 }
 
 std::string JsonLine(const nlohmann::ordered_json& value)
@@ -153,7 +158,7 @@ std::string FormatChange(const DeviceChange& change, std::time_t when, bool json
     const char* reason = change.byebye ? "bye-bye" : "aged out";
     if (json) {
         nlohmann::ordered_json event{{"event", EventName(change.kind)}, {"time", UtcTime(when)}};
-        event.update(DeviceJson(change.device));
+        AddDeviceFields(change.device, event);
         if (left) event["reason"] = reason;
         return JsonLine(event);
     }

@@ -33,6 +33,8 @@ std::string FormatTable(const std::vector<deviceinfo>& devices);
 
 // Every field of the record, in the record's order.
 nlohmann::ordered_json DeviceJson(const deviceinfo& device);
+// The same fields, added to `object` after what it holds.
+void AddDeviceFields(const deviceinfo& device, nlohmann::ordered_json& object);
 
 // One line of JSON ending in '\n'; bytes that are not UTF-8 become U+FFFD.
 std::string JsonLine(const nlohmann::ordered_json& value);

@@ -34,16 +34,19 @@ WatchPrinter::WatchPrinter(std::FILE* results, bool json) : results_(results), j
 void WatchPrinter::OnStoreEvent(StoreEvent event, deviceinfo entry)
 {
     bool queued = true;
+    bool wasEmpty = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         try {
+            wasEmpty = queue_.empty();
             queue_.push_back({event, entry, std::time(nullptr)});
         } catch (const std::bad_alloc&) {
             queued = false;  // on a thread of the engine, where an exception has nowhere to go
         }
     }
     if (queued) {
-        wake_.notify_one();
+        // Otherwise Run is busy and takes this event with the ones before it.
+        if (wasEmpty) wake_.notify_one();
     } else {
         std::fprintf(stderr, "nasscout-cli: out of memory, a change of device %.32s not shown\n", entry.ip);
     }

@@ -7,6 +7,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config make
   clang  # scripts/thread-safety.sh: the lock annotations are checked by clang only
+  libclang-rt-14-dev  # scripts/fuzz.sh: libFuzzer and the sanitizer runtimes of clang 14, only recommended by clang
   libboost-dev libboost-thread-dev libboost-system-dev libboost-date-time-dev libboost-program-options-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   nlohmann-json3-dev

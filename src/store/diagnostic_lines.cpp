@@ -52,13 +52,10 @@ bool DiagnosticLines::Flush(std::chrono::milliseconds timeout)
     Lock lock(mutex_);
     std::unique_lock<std::mutex> waiting(mutex_.native(), std::adopt_lock);
     const std::uint64_t target = postedBytes_;
-    bool done = true;
     while (writerRuns_ && writtenBytes_ < target) {
-        if (written_.wait_until(waiting, deadline) == std::cv_status::timeout) {
-            done = writtenBytes_ >= target;
-            break;
-        }
+        if (written_.wait_until(waiting, deadline) == std::cv_status::timeout) break;
     }
+    const bool done = writtenBytes_ >= target;
     waiting.release();  // the scoped lock unlocks
     return done;
 }
@@ -95,8 +92,11 @@ void DiagnosticLines::WriteUntilExit()
         }
         {
             Lock lock(mutex_);
-            writtenBytes_ += writing_.size();
-            if (!written) writerRuns_ = false;  // nobody reads this any more; later lines are dropped
+            if (written) {
+                writtenBytes_ += writing_.size();
+            } else {
+                writerRuns_ = false;  // nobody reads this any more; later lines are dropped
+            }
         }
         written_.notify_all();
         writing_.clear();

@@ -30,7 +30,7 @@ public:
     void Post(std::string_view text);
 
     // Waits up to `timeout` until what was posted before the call is written.
-    // False when the reader did not take it in time.
+    // False when the reader did not take it in time, or went away.
     bool Flush(std::chrono::milliseconds timeout);
 
     // Lines dropped so far because the buffer was full.

@@ -3,6 +3,8 @@
 #include "bounded_text.h"
 #include "wire_protocol.h"
 
+#include <arpa/inet.h>
+
 #include <cstring>
 
 using bounded::Cut;
@@ -20,7 +22,8 @@ inline bool IsSpace(char c) { return c == ' ' || c == '\t'; }
 inline bool EndsHost(char c) { return c == ':' || c == '/' || c == '\r' || c == '\n'; }
 
 // ip is the host of the LOCATION URL, or the sender when there is none.
-// A URL without "//" or without an end to its host is malformed.
+// A URL without "//", without an end to its host or whose host is no dotted
+// IPv4 address is malformed: the device would be opened at its ip.
 bool ReadAddress(const char* text, const char* end, const char* sender, deviceinfo& fields)
 {
     const char* location = Find(text, end, wire::kLocationHeader);
@@ -37,7 +40,8 @@ bool ReadAddress(const char* text, const char* end, const char* sender, devicein
     while (hostEnd != end && !EndsHost(*hostEnd)) ++hostEnd;
     if (hostEnd == end) return false;
     Cut(host, hostEnd, fields.ip);
-    return true;
+    in_addr address;
+    return inet_pton(AF_INET, fields.ip, &address) == 1;
 }
 
 // "a/b/c/d..." into factory, host, product and detail (the rest, slashes

@@ -4,28 +4,56 @@
 #include "search_log.h"
 #include "search_manager.h"
 
+#include <exception>
+
+namespace {
+
+// An exception must never reach a C caller, who would abort. The manager and
+// the workers handle their own failures; this catches what they did not foresee.
+template <typename Call>
+void Guarded(const char* name, Call call) noexcept
+{
+    try {
+        call();
+    } catch (const std::exception& error) {
+        WriteSearchLog("%s stopped short : %s  ", name, error.what());
+    } catch (...) {
+        WriteSearchLog("%s stopped short : unknown error  ", name);
+    }
+}
+
+}  // namespace
+
 int InitSearchDeviceLib(FindDeviceCallback callback, bool bLog, void* logDir, bool bMultiCommand)
 {
-    // A second start changes nothing, the log included: the workers are writing to it.
-    if (SearchIsRunning()) return 0;
-    // The stopped workers' threads may still write their last lines.
-    ReleaseStoppedWorkers();
-    OpenSearchLog(bLog, static_cast<const char*>(logDir));
-    return InitSearchManager(callback, bMultiCommand);
+    Guarded("InitSearchDeviceLib", [&] {
+        // A second start changes nothing, the log included: the workers are writing to it.
+        if (SearchIsRunning()) return;
+        // The stopped workers' threads may still write their last lines.
+        ReleaseStoppedWorkers();
+        OpenSearchLog(bLog, static_cast<const char*>(logDir));
+        InitSearchManager(callback, bMultiCommand);
+    });
+    return 0;
 }
 
 int SendMessage(void* pdhcp)
 {
-    // Null stays null: the broadcast worker sends the default search packet then.
-    if (pdhcp != nullptr)
-        WriteSearchLog("SendMessage : pdhcp is not NULL ");
-    else
-        WriteSearchLog("SendMessage : pdhcp is NULL ");
-    return SendSearchMessage(pdhcp);
+    Guarded("SendMessage", [&] {
+        // Null stays null: the broadcast worker sends the default search packet then.
+        if (pdhcp != nullptr)
+            WriteSearchLog("SendMessage : pdhcp is not NULL ");
+        else
+            WriteSearchLog("SendMessage : pdhcp is NULL ");
+        SendSearchMessage(pdhcp);
+    });
+    return 0;
 }
 
 void UninitSearchDeviceLib(void)
 {
-    ExitSearchThreads();
-    CloseSearchLog();
+    Guarded("UninitSearchDeviceLib", [] {
+        ExitSearchThreads();
+        CloseSearchLog();
+    });
 }

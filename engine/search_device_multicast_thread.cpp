@@ -50,7 +50,7 @@ void CSearchDeviceMulticastThread::HandleReceiveInfo(const char* pData, int nLen
 void CSearchDeviceMulticastThread::HandleCreateWorkThreadError()
 {
     WriteLog("Handle Create Search Device Work Thread Error  ");
-    if (testCount >= wire::kMaxPortRetries) return;
+    if (testCount >= wire::kMaxPortRetries || nPort >= wire::kHighestPort) return;
     ++testCount;
     ++nPort;
     WriteLog("Test Create Search Device Work Thread, testCount = %d, port = %d  ", testCount, nPort);

@@ -23,6 +23,6 @@ public:
 
 protected:
     // After a failed creation: one port up and another try, at most
-    // wire::kMaxPortRetries times over the worker's life.
+    // wire::kMaxPortRetries times over the worker's life and never past 65535.
     void HandleCreateWorkThreadError();
 };

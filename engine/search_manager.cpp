@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 bool g_bMultiCommand = false;
 std::vector<IPANDSEARCHTHREAD> g_searchThreads;
@@ -31,11 +32,27 @@ struct ReleaseWorkersAtExit {
     ~ReleaseWorkersAtExit() { ReleaseStoppedWorkers(); }
 } g_releaseWorkersAtExit;
 
-void AppendWorker(const std::string& ip, CSearchDeviceThread* worker)
+// Makes a worker for ip ("" for none) on port and appends it. A worker that
+// cannot be made (its I/O service needs descriptors, the entry memory) is
+// logged and left out, so the search goes on with the others and a later
+// pass tries again; false then.
+template <typename Worker>
+bool AddWorker(const std::string& ip, int port, bool bTestCreate)
 {
-    IPANDSEARCHTHREAD entry;
-    entry.setvalue(ip, worker);
-    g_searchThreads.push_back(entry);
+    std::unique_ptr<CSearchDeviceThread> worker;
+    try {
+        worker = std::make_unique<Worker>();
+        worker->InitThreadValue(ip.empty() ? nullptr : ip.c_str(), port, bTestCreate);
+        IPANDSEARCHTHREAD entry;
+        entry.setvalue(ip, worker.get());
+        g_searchThreads.push_back(entry);
+    } catch (const std::exception& error) {
+        WriteSearchLog("SendThread %d : No search worker for IP %s, searching on without it : %s  ", port, ip.c_str(),
+                       error.what());
+        return false;
+    }
+    worker.release();
+    return true;
 }
 
 }  // namespace
@@ -65,14 +82,9 @@ int InitSearchManager(FindDeviceCallback callback, bool bMultiCommand)
 
 void CreateSearchThreads(bool bMultiCommand)
 {
-    CSearchDeviceThread* broadcastWorker = new CSearchDeviceBroadcastThread;
-    broadcastWorker->InitThreadValue(nullptr, wire::kBroadcastSearchPort, false);
-    AppendWorker("", broadcastWorker);
-
+    AddWorker<CSearchDeviceBroadcastThread>("", wire::kBroadcastSearchPort, false);
     // Without per-address workers the multicast worker may move to a free port.
-    CSearchDeviceThread* multicastWorker = new CSearchDeviceMulticastThread;
-    multicastWorker->InitThreadValue(nullptr, wire::kMulticastPort, !bMultiCommand);
-    AppendWorker("", multicastWorker);
+    AddWorker<CSearchDeviceMulticastThread>("", wire::kMulticastPort, !bMultiCommand);
 
     if (bMultiCommand) UpdateMultiCommandThreads();
 }
@@ -101,15 +113,21 @@ void UpdateMultiCommandThreads()
 {
     std::vector<std::string> ipList;
     GetLocalIPList(ipList);
+    int withoutPort = 0;
     for (const std::string& ip : ipList) {
         bool known = std::any_of(g_searchThreads.begin(), g_searchThreads.end(),
                                  [&](const IPANDSEARCHTHREAD& entry) { return entry.strIP == ip; });
         if (known) continue;
-        CSearchDeviceThread* worker = new CSearchDeviceMultiCommandThead;
-        worker->InitThreadValue(ip.c_str(), g_nextCommandPort, true);
-        AppendWorker(ip, worker);
-        g_nextCommandPort += wire::kCommandPortStep;
+        if (g_nextCommandPort > wire::kHighestPort) {
+            ++withoutPort;
+            continue;
+        }
+        if (AddWorker<CSearchDeviceMultiCommandThead>(ip, g_nextCommandPort, true))
+            g_nextCommandPort += wire::kCommandPortStep;
     }
+    if (withoutPort > 0)
+        WriteSearchLog("Per-address workers end at port %d: %d local IPs go without one  ", wire::kHighestPort,
+                       withoutPort);
 }
 
 int SendSearchMessage(void* packet)

@@ -30,7 +30,7 @@ extern bool g_bMultiCommand;
 // Every worker of the running engine, in creation order: broadcast,
 // multicast, then one per local address. Entries are only appended.
 extern std::vector<IPANDSEARCHTHREAD> g_searchThreads;
-// The port of the next per-address worker: 1530, then 20 more for each.
+// The port of the next per-address worker: 1530, then 20 more for each made.
 extern int g_nextCommandPort;
 
 // Whether the engine runs: started and not stopped since.
@@ -46,13 +46,16 @@ void ReleaseStoppedWorkers();
 int InitSearchManager(FindDeviceCallback callback, bool bMultiCommand);
 
 // Broadcast worker on 67, multicast worker on 1900, then per-address workers.
+// A worker that cannot be made is logged and left out.
 void CreateSearchThreads(bool bMultiCommand);
 
 // Fills the list with the machine's IPv4 addresses, in the system's order:
 // interfaces that are up and not loopback.
 void GetLocalIPList(std::vector<std::string>& ipList);
 
-// Gives every local address that has no worker yet a per-address worker.
+// Gives every local address that has no worker yet a per-address worker,
+// while ports last (up to 65535). A worker that cannot be made is logged and
+// left out, and takes no port: the next pass tries again.
 void UpdateMultiCommandThreads();
 
 // One pass: new addresses first, then ClearDevice and SendSearchCommand on

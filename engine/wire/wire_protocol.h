@@ -29,9 +29,11 @@ constexpr int PortNumber(const char* digits, int value = 0)
 }  // namespace detail
 static_assert(detail::PortNumber(WIRE_MULTICAST_PORT) == kMulticastPort, "one group port, as number and as text");
 
-// Per-address workers: the first gets 1530, each further one 20 more.
+// Per-address workers: the first gets 1530, each further one 20 more, up to
+// the highest port there is (about 3200 workers).
 constexpr int kFirstCommandPort = 1530;
 constexpr int kCommandPortStep = 20;
+constexpr int kHighestPort = 65535;
 
 // A worker whose bind fails may move up one port at a time, this often in its life.
 constexpr int kMaxPortRetries = 20;

@@ -11,6 +11,12 @@
 #include <boost/asio/ip/udp.hpp>
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 
 namespace {
@@ -18,6 +24,27 @@ namespace {
 namespace asio = boost::asio;
 using asio::ip::udp;
 using namespace std::chrono_literals;
+
+// Lowers the process's descriptor limit so that only `spare` descriptor
+// numbers are left free while it lives; the old limit comes back after.
+class DescriptorsRunningOut {
+public:
+    explicit DescriptorsRunningOut(int spare)
+    {
+        getrlimit(RLIMIT_NOFILE, &saved_);
+        rlimit tight = saved_;
+        for (tight.rlim_cur = 0; spare > 0; ++tight.rlim_cur) {
+            if (fcntl(static_cast<int>(tight.rlim_cur), F_GETFD) == -1 && errno == EBADF) --spare;
+        }
+        setrlimit(RLIMIT_NOFILE, &tight);
+    }
+    ~DescriptorsRunningOut() { setrlimit(RLIMIT_NOFILE, &saved_); }
+    DescriptorsRunningOut(const DescriptorsRunningOut&) = delete;
+    DescriptorsRunningOut& operator=(const DescriptorsRunningOut&) = delete;
+
+private:
+    rlimit saved_;
+};
 
 class EngineInTheLab : public testing::Test {
 protected:
@@ -102,6 +129,45 @@ TEST_F(EngineInTheLab, NewAddressGetsTheNextPortAndAReturningOneNoSecondWorker)
     Pass();
     EXPECT_EQ(Workers().size(), 5u);
     EXPECT_EQ(g_nextCommandPort, 1590);
+}
+
+// Per-address workers are never removed, so a long watch on a machine whose
+// addresses come and go runs out of descriptors: a worker whose I/O service
+// could not be made threw out of SendMessage and aborted the caller.
+TEST_F(EngineInTheLab, WorkersThatCannotBeMadeForWantOfDescriptorsAreSkippedAndTheOthersSearchOn)
+{
+    lab.StartDevices("nas1", {{"192.0.2.20", "lan1-nas"}});
+    Init(true);
+    lab.finder.AddAddresses({"192.0.2.9/24", "192.0.2.10/24"});
+    {
+        netlab::Host::Inside inside(lab.finder);
+        DescriptorsRunningOut limit(1);  // the log file's: an I/O service needs two
+        EXPECT_EQ(SendMessage(nullptr), 0);
+    }
+    EXPECT_EQ(Workers().size(), 4u);
+    for (const char* address : {"192.0.2.9", "192.0.2.10"}) {
+        const std::string refused = std::string("SendThread 1570 : No search worker for IP ") + address + ", searching on without it : ";
+        auto messages = log.Messages();
+        EXPECT_EQ(std::count_if(messages.begin(), messages.end(), [&](const std::string& message) {
+            return message.rfind(refused, 0) == 0 && message.find("Too many open files") != std::string::npos;
+        }), 1) << address;
+    }
+    EXPECT_TRUE(reports.WaitFor("lan1-nas", DEVICE_TYPE_ANSWER, 1530));
+
+    Pass();
+    EXPECT_EQ(Workers().back(), (std::pair<std::string, int>{"192.0.2.10", 1590})) << "made once descriptors are back";
+}
+
+// With thousands of addresses the next port passed 65535 and wrapped below 1024.
+TEST_F(EngineInTheLab, NoPerAddressWorkerIsAddedPastPort65535)
+{
+    Init(true);
+    g_nextCommandPort = 65530;  // where some 3200 addresses leave it
+    lab.finder.AddAddresses({"192.0.2.9/24", "192.0.2.10/24"});
+    Pass();
+    EXPECT_EQ(Workers().back(), (std::pair<std::string, int>{"192.0.2.9", 65530}));
+    EXPECT_EQ(Workers().size(), 5u);
+    EXPECT_TRUE(log.Contains("Per-address workers end at port 65535: 1 local IPs go without one  "));
 }
 
 TEST_F(EngineInTheLab, WithoutPerAddressWorkersThereAreExactlyTwo)

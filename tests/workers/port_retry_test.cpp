@@ -102,13 +102,14 @@ TEST_F(WorkerCreation, PerAddressWorkerRetriesOnItsOwnAddressAndNeverTouchesAGro
     for (const std::string& message : log.Messages()) EXPECT_EQ(message.find("Group"), std::string::npos) << message;
 }
 
-TEST_F(WorkerCreation, PerAddressWorkerWithAnInvalidAddressTriesEveryPortThenIdles)
+// Retries went on past 65535 and bound whatever port the number wrapped to.
+TEST_F(WorkerCreation, PerAddressWorkerWithAnInvalidAddressTriesEveryPortUpTo65535ThenIdles)
 {
     CSearchDeviceMultiCommandThead worker;
-    worker.InitThreadValue("not-an-address", 1530, true);
-    EXPECT_EQ(worker.Port(), 1550);
+    worker.InitThreadValue("not-an-address", 65530, true);
+    EXPECT_EQ(worker.Port(), 65535);
     EXPECT_TRUE(worker.WaitUntilReceiveEnded(0ms));
-    EXPECT_EQ(log.Messages().back(), "SendThread 1550 : Handle Create Search Device Work Thread Error  ");
+    EXPECT_EQ(log.Messages().back(), "SendThread 65535 : Handle Create Search Device Work Thread Error  ");
     Stop(worker);
 }
 

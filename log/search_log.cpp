@@ -2,11 +2,22 @@
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cctype>
+#include <charconv>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <shared_mutex>
 #include <string>
+
+#define SIZE_CAP_VARIABLE "NASSCOUT_LOG_MAX_BYTES"
 
 namespace {
 
@@ -17,11 +28,28 @@ constexpr char kFileNameSuffix[] = "SearchDeviceLog.txt";
 constexpr char kStartBanner[] = "------Start Log System-------\r\n";
 constexpr char kExitBanner[] = "------Exit Log System-------\r\n";
 
+constexpr unsigned long long kDefaultSizeCap = 32ULL << 20;
+constexpr char kFullMessage[] =
+    "Search log full at its cap of %llu bytes (" SIZE_CAP_VARIABLE "): nothing more goes to this file";
+// Kept free below the cap for the line that crosses into it and the one
+// that says the file is full, so that the file never passes the cap.
+constexpr unsigned long long kCapRoom = 2 * kLineBufferSize;
+
 using LineBuffer = char[kLineBufferSize];
 
 // Written only by OpenSearchLog, before any worker thread exists.
 bool g_logEnabled = false;
 char g_logPath[kPathBufferSize];
+unsigned long long g_sizeCap = 0;             // 0: none
+unsigned long long g_fileLimit = ULLONG_MAX;  // a line claimed from here on is not written
+
+// The file's size at the open plus every length claimed since. Claims only
+// grow it, so once one is refused every later one is too.
+std::atomic<unsigned long long> g_fileBytes{0};
+std::atomic<bool> g_fileFull{false};
+// Held shared from a claim to the end of its write, and alone to say the
+// file is full, so that no line lands after that one.
+std::shared_mutex g_fileLock;
 
 std::tm LocalTimeNow()
 {
@@ -32,12 +60,41 @@ std::tm LocalTimeNow()
 }
 
 // Appends `length` bytes to the log file with one write; false when it cannot be opened.
-bool AppendToLogFile(const char* text, size_t length)
+bool WriteToLogFile(const char* text, size_t length)
 {
     FILE* file = std::fopen(g_logPath, "a+");
     if (file == nullptr) return false;
     std::fwrite(text, 1, length, file);
     std::fclose(file);
+    return true;
+}
+
+void SayFileIsFull();
+
+// WriteToLogFile while the file is below its cap; false when refused there.
+bool AppendToLogFile(const char* text, size_t length)
+{
+    if (g_fileFull) return false;
+    {
+        std::shared_lock<std::shared_mutex> writing(g_fileLock);
+        if (g_fileBytes.fetch_add(length) < g_fileLimit) return WriteToLogFile(text, length);
+    }
+    if (!g_fileFull.exchange(true)) SayFileIsFull();
+    return false;
+}
+
+// The cap from NASSCOUT_LOG_MAX_BYTES: bytes, or with a K, M or G suffix
+// (powers of 1024, either case); 0 for none. False when the text is none of these.
+bool ParseSizeCap(const char* text, unsigned long long& cap)
+{
+    const char* end = text + std::strlen(text);
+    auto [rest, error] = std::from_chars(text, end, cap);
+    if (error != std::errc() || rest == text) return false;
+    constexpr char kUnits[] = "KMG";
+    const char* unit = rest == end ? nullptr : std::strchr(kUnits, std::toupper(static_cast<unsigned char>(*rest)));
+    const int shift = unit == nullptr ? 0 : 10 * static_cast<int>(unit - kUnits + 1);
+    if (end - rest != (unit == nullptr ? 0 : 1) || cap > (ULLONG_MAX >> shift)) return false;
+    cap <<= shift;
     return true;
 }
 
@@ -108,6 +165,38 @@ int WriteMessage(Stamp stamp, const char* prefix, const char* format, va_list ar
     return 1;
 }
 
+void SayFileIsFull()
+{
+    LineBuffer message, line;
+    if (Format(message, kFullMessage, g_sizeCap) == 0) return;
+    const size_t length = StampLine(line, Stamp::DayAndTime, message);
+    if (length == 0) return;
+    {
+        std::unique_lock<std::shared_mutex> alone(g_fileLock);  // after every line claimed below the limit
+        WriteToLogFile(line, length);
+    }
+    EchoToStandardOutput(line, length);
+}
+
+// Reads the cap at the log's start: the file's size and its limit for claims.
+// A file an earlier start of the day filled stays as it is.
+void SetUpSizeCap()
+{
+    const char* setting = std::getenv(SIZE_CAP_VARIABLE);
+    g_sizeCap = kDefaultSizeCap;
+    const bool settingRefused = setting != nullptr && !ParseSizeCap(setting, g_sizeCap);
+    if (settingRefused) g_sizeCap = kDefaultSizeCap;
+    g_fileLimit = g_sizeCap == 0 ? ULLONG_MAX : g_sizeCap > kCapRoom ? g_sizeCap - kCapRoom : 0;
+
+    struct stat file;
+    g_fileBytes = stat(g_logPath, &file) == 0 ? static_cast<unsigned long long>(file.st_size) : 0;
+    g_fileFull = g_fileBytes >= g_fileLimit;
+
+    AppendToLogFile(kStartBanner, sizeof kStartBanner - 1);
+    if (settingRefused)
+        WriteSearchLog(SIZE_CAP_VARIABLE "=%.64s is no size: the cap stays at %llu bytes  ", setting, g_sizeCap);
+}
+
 }  // namespace
 
 int OpenSearchLog(bool enable, const char* directory)
@@ -127,7 +216,7 @@ int OpenSearchLog(bool enable, const char* directory)
     std::memcpy(g_logPath, directory, directoryLength);
     std::strcpy(g_logPath + directoryLength, fileName);
 
-    AppendToLogFile(kStartBanner, sizeof kStartBanner - 1);
+    SetUpSizeCap();
     return 1;
 }
 

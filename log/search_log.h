@@ -3,9 +3,15 @@
 //
 // The log keeps no open file: each line opens the file, appends with one
 // write and closes it, so a crash loses no earlier line and lines from
-// different threads never overwrite each other. The state (enable flag and
-// path) is written only by OpenSearchLog, before any worker thread exists;
-// the writers only read it, from any thread, without a lock.
+// different threads never overwrite each other. The state (enable flag, path
+// and size cap) is written only by OpenSearchLog, before any worker thread
+// exists; the writers only read it, from any thread.
+//
+// The file never grows past its size cap, NASSCOUT_LOG_MAX_BYTES as read by
+// OpenSearchLog (bytes, or with a K, M or G suffix; 0 for none; 32 MiB when
+// unset or unreadable): lines go in while the file is more than 2 KiB below
+// it; then one line says the file is full and nothing more goes in, also
+// after a later open on the same day. The echo to standard output goes on.
 #pragma once
 
 #include <cstdarg>

@@ -4,7 +4,7 @@
 # (root needed).
 BUILD_DIR ?= build
 
-.PHONY: all deps configure build tools demo test bench
+.PHONY: all deps configure build tools demo test bench soak fuzz
 
 all: build
 
@@ -34,6 +34,13 @@ demo:
 test:
 	NASSCOUT_BUILD_DIR=$(BUILD_DIR) scripts/test.sh
 
+# The soak (README, Test), as root: nasscout-cli --watch under a flood of
+# hostile datagrams for SOAK_SECONDS.
+SOAK_SECONDS ?= 60
+
+soak:
+	scripts/soak.sh $(SOAK_SECONDS) $(BUILD_DIR)
+
 # The discovery benchmark (bench/README.md), as root: a Release build of its
 # own, then one private network per device count and spread, about seven
 # minutes in all. The table goes to the terminal and to $(BENCH_OUTPUT);
@@ -47,3 +54,10 @@ bench:
 	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BENCH_DIR) --target discovery_bench
 	$(BENCH_DIR)/bench/discovery/discovery_bench --output $(BENCH_OUTPUT) $(BENCH_ARGS)
+
+# The libFuzzer targets of fuzz/, each for FUZZ_SECONDS, built with clang and
+# the sanitizers in build-fuzz (see README.md, Fuzzing).
+FUZZ_SECONDS ?= 60
+
+fuzz:
+	scripts/fuzz.sh $(FUZZ_SECONDS)

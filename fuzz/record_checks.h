@@ -1,0 +1,40 @@
+// What the engine promises about every record it reports.
+#pragma once
+
+#include <searchdevice/deviceinfo.h>
+
+#include <initializer_list>
+
+namespace fuzz {
+
+// A record as the engine promises it: every text ends within its field and
+// is zero-filled after its end, and it lives the default lifetime.
+inline bool IsWellFormed(const deviceinfo& device)
+{
+    for (const char* text : {device.id, device.ip, device.host, device.product, device.detail, device.version,
+                             device.factory}) {
+        bool ended = false;
+        for (int i = 0; i < DEVICEINFO_TEXT_SIZE; ++i) {
+            if (ended && text[i] != '\0') return false;
+            ended = ended || text[i] == '\0';
+        }
+        if (!ended) return false;
+    }
+    return device.lifetime == DEVICEINFO_DEFAULT_LIFETIME;
+}
+
+// Four numbers from 0 to 255 joined by dots, nothing else: what the window
+// may open as http://IP.
+inline bool IsDottedQuad(const char* text)
+{
+    for (int octet = 0; octet < 4; ++octet) {
+        if (octet > 0 && *text++ != '.') return false;
+        int value = 0;
+        int digits = 0;
+        for (; *text >= '0' && *text <= '9'; ++text, ++digits) value = value * 10 + (*text - '0');
+        if (digits == 0 || digits > 3 || value > 255) return false;
+    }
+    return *text == '\0';
+}
+
+}  // namespace fuzz

@@ -48,19 +48,10 @@ ino_t NetworkNamespace(pid_t pid)
     return stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
 }
 
-// The ids of the real devices, which near-miss bye-byes name.
-using RealIds = std::vector<std::string>;
-
 // 0 to count - 1.
 std::size_t Pick(Random& random, std::size_t count)
 {
     return std::uniform_int_distribution<std::size_t>(0, count - 1)(random);
-}
-
-template <typename T>
-const T& PickOf(Random& random, const std::vector<T>& choices)
-{
-    return choices[Pick(random, choices.size())];
 }
 
 std::string RandomBytes(Random& random, std::size_t size)
@@ -77,190 +68,134 @@ std::string Replace(std::string text, const std::string& from, const std::string
     return text;
 }
 
-// A device of a listed vendor with a fresh id, so that a near miss the
-// engine takes shows up as a device of its own, named by its kind.
-sim::SimDevice NearMiss(Random& random, const char* kind)
-{
-    char id[32];
-    std::snprintf(id, sizeof id, "soak-%s-%04x", kind, static_cast<unsigned>(random() & 0xFFFF));
-    return {"203.0.113.70", id, "soak", "ZORVA", "NS200", "A1", "2.1.0"};
-}
-
-sim::SimDevice RealDevice(Random& random, const RealIds& realIds)
-{
-    sim::SimDevice device = NearMiss(random, "real");
-    if (!realIds.empty()) device.id = PickOf(random, realIds);
-    return device;
-}
-
-// An answer cut before its identifier is complete.
-std::string Truncated(Random& random, const RealIds&)
-{
-    const std::string answer = sim::BuildSearchAnswer(NearMiss(random, "cut"));
-    const std::size_t identifierEnd = answer.find("::", answer.find(wire::kUuidPrefix));
-    return answer.substr(0, Pick(random, identifierEnd + 1));
-}
-
-// Padding ahead of the headers pushes the identifier past what the engine reads.
-std::string Oversized(Random& random, const RealIds&)
-{
-    std::string answer = sim::BuildSearchAnswer(NearMiss(random, "big"));
-    const std::size_t statusEnd = answer.find("\r\n") + 2;
-    const std::size_t padding = wire::kMaxDatagramSize + Pick(random, 200);
-    return answer.insert(statusEnd, "X-Padding: " + std::string(padding, 'x') + "\r\n");
-}
-
-// A header the engine needs, in the wrong case. A lower-case LOCATION is not
-// here: without one, the sender's address is the device's by design.
-std::string WrongCase(Random& random, const RealIds&)
-{
-    static const std::vector<std::pair<std::string, std::string>> kChanges = {
-        {"USN:", "usn:"}, {"uuid:", "UUID:"}, {"HTTP/1.1 200", "http/1.1 200"},
-        {"VELD/", "veld/"}, {"SERVER:", "Server:"}};
-    const auto& change = PickOf(random, kChanges);
-    return Replace(sim::BuildSearchAnswer(NearMiss(random, "case")), change.first, change.second);
-}
-
-// LOCATION without its line end: last and unterminated, or, without port and
-// path, running on into the next header.
-std::string MissingLineEnd(Random& random, const RealIds&)
-{
-    const sim::SimDevice device = NearMiss(random, "crlf");
-    const std::string location = "LOCATION: http://" + device.ip;
-    std::string answer = sim::BuildSearchAnswer(device);
-    const std::size_t start = answer.find(wire::kLocationHeader);
-    answer.erase(start, answer.find("\r\n", start) + 2 - start);
-    if (random() & 1) return answer.substr(0, answer.size() - 2) + location;
-    return answer.insert(start, location);
-}
-
-// A LOCATION host that is not a dotted IPv4 address.
-std::string LocationHost(Random& random, const RealIds&)
-{
-    static const std::vector<std::string> kHosts = {
-        "", "198.51.100.20@203.0.113.5", " 203.0.113.70", "203.0.113. 70", "\"203.0.113.70\"",
-        "nas.invalid", "203.0.113.256", "203.0.113", "203.0.113.70.1", "-1.0.113.70"};
-    sim::SimDevice device = NearMiss(random, "host");
-    device.ip = PickOf(random, kHosts);
-    return sim::BuildSearchAnswer(device);
-}
-
-// USN without "uuid:", or without the "::" that ends the identifier.
-std::string UsnWithoutIdentifier(Random& random, const RealIds&)
-{
-    const sim::SimDevice device = NearMiss(random, "usn");
-    const std::string answer = sim::BuildSearchAnswer(device);
-    if (random() & 1) return Replace(answer, wire::kUuidPrefix, "");
-    return Replace(answer, device.id + "::upnp:rootdevice", device.id);
-}
-
-// Announcements the store must ignore, many of them naming a real device: an
-// NTS other than alive or bye-bye (case counts), or a bye-bye that is not a
-// root device's or has no NTS header.
-std::string NearByebye(Random& random, const RealIds& realIds)
-{
-    const sim::SimDevice device = random() & 1 ? RealDevice(random, realIds) : NearMiss(random, "nts");
-    const std::string byebye = sim::BuildNotify(device, false);
-    switch (Pick(random, 5)) {
-    case 0:
-        return Replace(byebye, wire::kByebyeNts, "ssdp:update");
-    case 1:
-        return Replace(byebye, wire::kByebyeNts, "ssdp:ByeBye");
-    case 2:
-        return Replace(byebye, wire::kByebyeNts, "");
-    case 3:
-        return Replace(byebye, wire::kRootDevice, "device");
-    default:
-        return Replace(byebye, wire::kNtsHeader, "NTS");
-    }
-}
-
-// Other clients' searches, and answers without the firmware token.
-std::string Foreign(Random& random, const RealIds&)
-{
-    if (random() & 1) return std::string(wire::MSearchRequest, wire::kMSearchRequestSize);
-    return Replace(sim::BuildSearchAnswer(NearMiss(random, "token")), wire::kServerToken, "VELT/");
-}
-
-// The protocol's words in random order with random text between them; no
-// listed vendor and no real id, so nothing in it can be listed.
-std::string TokenSoup(Random& random, const RealIds&)
-{
-    static const std::vector<std::string> kWords = {
-        wire::kAnswerStart, wire::kNotifyStart, wire::kLocationHeader, wire::kServerHeader, wire::kServerToken,
-        wire::kUsnHeader, wire::kUuidPrefix, wire::kNtsHeader, wire::kRootDevice, wire::kAliveNts,
-        wire::kByebyeNts, "::", "http://", "\r\n", ", ", "/", " ", "203.0.113.70", ":80"};
-    std::string soup;
-    for (std::size_t count = 1 + Pick(random, 40); count > 0; --count)
-        soup += random() % 3 ? PickOf(random, kWords) : RandomBytes(random, Pick(random, 8));
-    return soup;
-}
-
-std::string RandomDatagram(Random& random, const RealIds&) { return RandomBytes(random, Pick(random, 1473)); }
-
 std::string Packet(const DHCPPACKET& packet)
 {
     return std::string(reinterpret_cast<const char*>(&packet), sizeof packet);
 }
 
-// A broadcast reply of any length but the one.
-std::string ReplyOfWrongSize(Random& random, const RealIds&)
-{
-    const std::string reply = Packet(sim::BuildBroadcastReply(NearMiss(random, "size")));
-    if (random() & 1) return reply.substr(0, DHCPPACKET_SIZE - 1 - Pick(random, DHCPPACKET_SIZE));
-    return reply + RandomBytes(random, 1 + Pick(random, 400));
-}
-
-// A search request, or a reply with another op code.
-std::string NotAReply(Random& random, const RealIds&)
-{
-    if (random() & 1) return Packet(DefaultSearchPacket());
-    DHCPPACKET packet = sim::BuildBroadcastReply(NearMiss(random, "op"));
-    do packet.op = static_cast<unsigned char>(random()); while (packet.op == DHCPPACKET_OP_REPLY);
-    return Packet(packet);
-}
-
-// A reply whose report kind is none of answer, alive and bye-bye, often a real device's.
-std::string ReplyOfNoKind(Random& random, const RealIds& realIds)
-{
-    DHCPPACKET packet = sim::BuildBroadcastReply(random() & 1 ? RealDevice(random, realIds) : NearMiss(random, "kind"));
-    do packet.type = static_cast<unsigned char>(random());
-    while (packet.type == DEVICE_TYPE_ANSWER || packet.type == DEVICE_TYPE_ALIVE || packet.type == DEVICE_TYPE_BYEBYE);
-    return Packet(packet);
-}
-
-// A reply whose keys are in the wrong case (a bye-bye naming a real device
-// with "ID="), or whose vendor is cut by the end of the text area.
-std::string ReplyWithoutKeys(Random& random, const RealIds& realIds)
-{
-    switch (Pick(random, 3)) {
-    case 0: {
-        return Replace(Packet(sim::BuildBroadcastReply(NearMiss(random, "key"))), wire::kReplyVendorKey, "Vendor=");
-    }
-    case 1: {
-        DHCPPACKET packet = sim::BuildBroadcastReply(RealDevice(random, realIds));
-        packet.type = DEVICE_TYPE_BYEBYE;
-        packet.text[0] = 'I';
-        packet.text[1] = 'D';
-        return Packet(packet);
-    }
-    default: {
-        // A host long enough that the text area ends after "vendor=ZOR".
-        sim::SimDevice device = NearMiss(random, "cut");
-        device.host = std::string(DHCPPACKET_TEXT_SIZE - std::strlen("id=&host=&vendor=ZOR") - device.id.size(), 'h');
-        return Packet(sim::BuildBroadcastReply(device));
-    }
-    }
-}
-
+// Where a kind of datagram is sent.
 enum class Ports { Ssdp, Broadcast, All };
 
+// A kind of near miss or noise: a device's search answer (a real device's
+// bye-bye) bent by one of `changes`, picked at random, or else made by `make`.
 struct Kind {
     const char* name;
     Ports ports;
-    std::string (*make)(Random&, const RealIds&);
+    std::vector<std::pair<std::string, std::string>> changes;  // (from, to) in a search answer or a bye-bye
+    std::string (*make)(Random&, sim::SimDevice&) = nullptr;
+    bool realDevice = false;  // bends a real device's bye-bye (or reply): must not make it leave
     unsigned long long sent = 0;
 };
+
+// Cut before the identifier is complete.
+std::string Truncated(Random& random, sim::SimDevice& device)
+{
+    const std::string answer = sim::BuildSearchAnswer(device);
+    return answer.substr(0, Pick(random, answer.find("::", answer.find(wire::kUuidPrefix)) + 1));
+}
+
+// Padding ahead of the headers pushes the identifier past what the engine reads.
+std::string Oversized(Random& random, sim::SimDevice& device)
+{
+    const std::string padding = "X-Padding: " + std::string(wire::kMaxDatagramSize + Pick(random, 200), 'x');
+    return Replace(sim::BuildSearchAnswer(device), "OK\r\n", "OK\r\n" + padding + "\r\n");
+}
+
+// The protocol's words in random order with random bytes between them; no
+// listed vendor and no real id, so nothing in it can be listed.
+std::string TokenSoup(Random& random, sim::SimDevice&)
+{
+    static const std::vector<std::string> kWords = {
+        wire::kAnswerStart, wire::kNotifyStart, wire::kLocationHeader, wire::kServerHeader, wire::kServerToken,
+        wire::kUsnHeader, wire::kUuidPrefix, wire::kNtsHeader, wire::kRootDevice, wire::kAliveNts,
+        wire::kByebyeNts, wire::MSearchRequest, "::", "http://", "\r\n", ", ", "/", "203.0.113.70", ":80"};
+    std::string soup;
+    for (std::size_t count = 1 + Pick(random, 40); count > 0; --count)
+        soup += random() % 3 ? kWords[Pick(random, kWords.size())] : RandomBytes(random, Pick(random, 8));
+    return soup;
+}
+
+std::string Noise(Random& random, sim::SimDevice&) { return RandomBytes(random, Pick(random, 1473)); }
+
+// A broadcast reply of any length but the one.
+std::string ReplyOfWrongSize(Random& random, sim::SimDevice& device)
+{
+    const std::string reply = Packet(sim::BuildBroadcastReply(device));
+    if (random() & 1) return reply.substr(0, Pick(random, DHCPPACKET_SIZE));
+    return reply + RandomBytes(random, 1 + Pick(random, 400));
+}
+
+// Another op code (a search request among them), or a report kind that is
+// none of answer, alive and bye-bye.
+std::string ReplyHeader(Random& random, sim::SimDevice& device)
+{
+    DHCPPACKET reply = sim::BuildBroadcastReply(device);
+    const bool op = random() & 1;
+    unsigned char& byte = op ? reply.op : reply.type;
+    do byte = static_cast<unsigned char>(random());
+    while (op ? byte == DHCPPACKET_OP_REPLY
+              : byte == DEVICE_TYPE_ANSWER || byte == DEVICE_TYPE_ALIVE || byte == DEVICE_TYPE_BYEBYE);
+    return Packet(reply);
+}
+
+// A key in the wrong case (a bye-bye whose "ID=" names a real device), or
+// a vendor cut short by the end of the text area.
+std::string ReplyKeys(Random& random, sim::SimDevice& device)
+{
+    DHCPPACKET reply = sim::BuildBroadcastReply(device);
+    switch (Pick(random, 3)) {
+    case 0:
+        return Replace(Packet(reply), wire::kReplyVendorKey, "Vendor=");
+    case 1:
+        reply.type = DEVICE_TYPE_BYEBYE;
+        return Replace(Packet(reply), wire::kReplyIdKey, "ID=");
+    default:
+        device.host.assign(DHCPPACKET_TEXT_SIZE - std::strlen("id=&host=&vendor=ZOR") - device.id.size(), 'h');
+        return Packet(sim::BuildBroadcastReply(device));
+    }
+}
+
+// Every kind; each is sent in turn.
+std::vector<Kind> Kinds()
+{
+    std::vector<std::pair<std::string, std::string>> hosts;  // LOCATION hosts that are no dotted IPv4 address
+    for (const char* host : {"", "198.51.100.20@203.0.113.5", " 203.0.113.70", "203.0.113. 70", "\"203.0.113.70\"",
+                             "nas.invalid", "203.0.113.256", "203.0.113", "203.0.113.70.1", "-1.0.113.70"})
+        hosts.push_back({"//203.0.113.70:", std::string("//") + host + ":"});
+    hosts.push_back({"203.0.113.70:80/desc.xml\r\n", "203.0.113.70"});  // no line end: runs on into SERVER
+    return {
+        {"truncated", Ports::Ssdp, {}, Truncated},
+        {"oversized", Ports::Ssdp, {}, Oversized},
+        // Not LOCATION: without one, the sender's address is the device's by design.
+        {"wrong-case", Ports::Ssdp,
+         {{"USN:", "usn:"}, {"uuid:", "UUID:"}, {"HTTP/", "http/"}, {"VELD/", "veld/"}, {"SERVER:", "Server:"}}},
+        {"location-host", Ports::Ssdp, hosts},
+        {"usn-without-id", Ports::Ssdp, {{"uuid:", ""}, {"::upnp:rootdevice", ""}}},
+        {"no-token", Ports::Ssdp, {{"VELD/", "VELT/"}}},
+        // NTS neither alive nor bye-bye (case counts), not a root device, no NTS header.
+        {"near-byebye", Ports::Ssdp,
+         {{"ssdp:byebye", "ssdp:update"}, {"ssdp:byebye", "ssdp:ByeBye"}, {"ssdp:byebye", ""},
+          {"rootdevice", "device"}, {"NTS:", "NTS"}}, nullptr, true},
+        {"token-soup", Ports::Ssdp, {}, TokenSoup},
+        {"reply-size", Ports::Broadcast, {}, ReplyOfWrongSize},
+        {"reply-header", Ports::Broadcast, {}, ReplyHeader, true},
+        {"reply-keys", Ports::Broadcast, {}, ReplyKeys, true},
+        {"random", Ports::All, {}, Noise},
+    };
+}
+
+// One datagram of `kind`. Its device is of a listed vendor with an id of its
+// own, so that a near miss the engine takes is listed under its kind's name.
+std::string Datagram(Random& random, const Kind& kind, const std::vector<std::string>& realIds)
+{
+    char id[32];
+    std::snprintf(id, sizeof id, "soak-%s-%04x", kind.name, static_cast<unsigned>(random() & 0xFFFF));
+    sim::SimDevice device{"203.0.113.70", id, "soak", "ZORVA", "NS200", "A1", "2.1.0"};
+    if (kind.realDevice && !realIds.empty()) device.id = realIds[Pick(random, realIds.size())];
+    if (kind.make != nullptr) return kind.make(random, device);
+    const auto& [from, to] = kind.changes[Pick(random, kind.changes.size())];
+    return Replace(kind.realDevice ? sim::BuildNotify(device, false) : sim::BuildSearchAnswer(device), from, to);
+}
 
 }  // namespace
 
@@ -271,7 +206,7 @@ int main(int argc, char** argv)
     int seconds = 10;
     long rate = 0;
     unsigned long long seed = std::random_device()();
-    RealIds realIds;
+    std::vector<std::string> realIds;
     po::options_description options("soak_flooder options");
     options.add_options()
         ("to", po::value(&to)->required(), "the finder's address (a lab address)")
@@ -311,23 +246,7 @@ int main(int argc, char** argv)
     std::vector<udp::endpoint> allPorts = ssdpPorts;
     allPorts.push_back(broadcastPorts.front());
 
-    std::vector<Kind> kinds = {
-        {"truncated", Ports::Ssdp, Truncated},
-        {"oversized", Ports::Ssdp, Oversized},
-        {"wrong-case", Ports::Ssdp, WrongCase},
-        {"missing-crlf", Ports::Ssdp, MissingLineEnd},
-        {"location-host", Ports::Ssdp, LocationHost},
-        {"usn-without-id", Ports::Ssdp, UsnWithoutIdentifier},
-        {"near-byebye", Ports::Ssdp, NearByebye},
-        {"foreign", Ports::Ssdp, Foreign},
-        {"token-soup", Ports::Ssdp, TokenSoup},
-        {"reply-size", Ports::Broadcast, ReplyOfWrongSize},
-        {"reply-op", Ports::Broadcast, NotAReply},
-        {"reply-kind", Ports::Broadcast, ReplyOfNoKind},
-        {"reply-keys", Ports::Broadcast, ReplyWithoutKeys},
-        {"random", Ports::All, RandomDatagram},
-    };
-
+    std::vector<Kind> kinds = Kinds();
     Random random(seed);
     const Clock::time_point start = Clock::now();
     const Clock::time_point end = start + std::chrono::seconds(seconds);
@@ -341,7 +260,7 @@ int main(int argc, char** argv)
         Kind& kind = kinds[count % kinds.size()];
         const std::vector<udp::endpoint>& ports =
             kind.ports == Ports::Ssdp ? ssdpPorts : kind.ports == Ports::All ? allPorts : broadcastPorts;
-        const std::string datagram = kind.make(random, realIds);
+        const std::string datagram = Datagram(random, kind, realIds);
         boost::system::error_code error;
         socket.send_to(asio::buffer(datagram), ports[(count / kinds.size()) % ports.size()], 0, error);
         if (error) {

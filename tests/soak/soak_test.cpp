@@ -60,11 +60,19 @@ std::vector<nlohmann::json> Events(const std::string& out)
     return events;
 }
 
-std::size_t Count(const std::string& text, const std::string& what)
+// The store's vendor lines on standard error: one per report it took in,
+// less those its writer dropped and counted ("nasscout: N diagnostic lines dropped").
+std::pair<std::size_t, unsigned long long> VendorLines(const std::string& err)
 {
-    std::size_t count = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++count;
-    return count;
+    std::size_t written = 0;
+    unsigned long long dropped = 0;
+    std::istringstream lines(err);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("NewDeviceInfo.factory = ", 0) == 0) ++written;
+        if (line.rfind("nasscout: ", 0) == 0 && line.find(" diagnostic lines dropped") != std::string::npos)
+            dropped += std::stoull(line.substr(10));
+    }
+    return {written, dropped};
 }
 
 std::string SanitizerReport(const std::string& output)
@@ -145,9 +153,9 @@ TEST(Soak, AFloodedWatchKeepsItsDevicesListsNothingElseAndStopsPromptly)
     EXPECT_EQ(SanitizerReport(err), "");
     EXPECT_EQ(SanitizerReport(simulator.Output()), "");
 
-    std::cout << flooderText << "soak: " << events.size() << " watch lines, "
-              << Count(err, "NewDeviceInfo.factory = ") << " reports reached the store (vendor lines), "
-              << Count(err, "diagnostic lines dropped") << " notes of dropped vendor lines\n"
+    const auto [written, dropped] = VendorLines(err);
+    std::cout << flooderText << "soak: " << events.size() << " watch lines; " << written + dropped
+              << " reports reached the store (" << written << " vendor lines written, " << dropped << " dropped)\n"
               << "soak: RSS " << rssStart << " KiB after the first pass, at most " << rssMax << " KiB, " << rssEnd
               << " KiB at the end; SIGTERM ended it in " << stopTime.count() << " ms, status " << stopStatus << "\n";
 }

@@ -115,6 +115,7 @@ std::string TokenSoup(Random& random, sim::SimDevice&)
     return soup;
 }
 
+// Random bytes, up to what one Ethernet frame carries.
 std::string Noise(Random& random, sim::SimDevice&) { return RandomBytes(random, Pick(random, 1473)); }
 
 // A broadcast reply of any length but the one.

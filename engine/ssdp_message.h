@@ -23,9 +23,9 @@ const char* SkipSpaces(const char* text, const char* end);
 // Returns false when the datagram is dropped (no "VELD", a malformed
 // LOCATION URL or one whose host is no dotted IPv4 address, no USN
 // identifier, or neither an "HTTP" answer nor a NOTIFY with "rootdevice" and
-// "NTS:"); device is then untouched. Returns true with
-// device overwritten by a new record: id, ip, version, and from SERVER's
-// product text factory/host/product/detail, each cut to 31 characters; type
-// 1 for an answer, 2 for ssdp:alive, 4 for ssdp:byebye, 0 for any other NTS
-// value; lifetime 60.
+// "NTS:"); device is then untouched. Returns true with device overwritten by
+// a new record: id, ip, version, and from SERVER's product text
+// factory/host/product/detail, each cut to 31 characters; type 1 for an
+// answer, 2 for ssdp:alive, 4 for ssdp:byebye, 0 for any other NTS value;
+// lifetime 60.
 bool ParseSsdpMessage(const char* data, std::size_t length, const char* sender, deviceinfo& device);

@@ -113,14 +113,4 @@ TEST_F(SearchWorkerBase, SameDeviceIsReportedOnceUntilCleared)
     EXPECT_EQ(g_reportCount, 2);
 }
 
-TEST_F(SearchWorkerBase, ClearDeviceRacingTheReceiveThreadIsSafe)
-{
-    worker.InitThreadValue(nullptr, kPort, false);
-    for (int round = 0; round < 200; ++round) {
-        Send(round % 2 ? "device-A" : "device-B");
-        worker.ClearDevice();
-    }
-    EXPECT_TRUE(worker.WaitForDatagrams(200));
-}
-
 }  // namespace

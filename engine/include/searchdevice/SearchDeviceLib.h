@@ -3,7 +3,8 @@
  * An application calls InitSearchDeviceLib once, SendMessage for each search
  * pass and UninitSearchDeviceLib at the end, all from one thread. Found
  * devices reach the callback on the engine's receive threads, one report at a
- * time. Every result is 0: the engine reports its troubles only in its log. */
+ * time. Every result is 0 and no C++ exception leaves the three calls: the
+ * engine reports its troubles only in its log. */
 #ifndef SEARCHDEVICE_SEARCHDEVICELIB_H
 #define SEARCHDEVICE_SEARCHDEVICELIB_H
 

@@ -95,17 +95,19 @@ void CheckStoreMatchesModel(DeviceStore* store)
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    DeviceStore* store = GetDeviceStore();
+    store->printsVendorLines = false;
+    store->observer = FollowStore;
+    SetFindDeviceCallback(CheckReport);
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static Workers workers;
     DeviceStore* store = GetDeviceStore();
-    static const bool once = [store] {
-        store->printsVendorLines = false;
-        store->observer = FollowStore;
-        SetFindDeviceCallback(CheckReport);
-        return true;
-    }();
-    (void)once;
 
     // Every input starts where a refresh would leave things.
     ClearDeviceList(store);

@@ -4,9 +4,9 @@
 # nasscout-cli --watch with hostile datagrams for SECONDS (default 60) on a
 # private network of namespaces, prints the figures and fails when the watch
 # died, lost a device, listed a stranger, grew or did not stop on SIGTERM.
-# Needs root, for the namespaces. A sanitizer build made by
-# scripts/sanitize.sh (build-thread, build-address) works too, with a shorter
-# time: `scripts/soak.sh 20 build-thread`.
+# Needs root, for the namespaces. The ThreadSanitizer build of
+# `scripts/sanitize.sh thread` works too, with a shorter time:
+# `scripts/soak.sh 20 build-thread`.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

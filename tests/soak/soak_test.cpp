@@ -1,6 +1,6 @@
 // The soak: nasscout-cli --watch as users leave it running, three simulated
 // devices beside it, and soak_flooder sending random and near-miss datagrams
-// at every port the engine listens on. Not part of ctest: scripts/soak.sh
+// at every port the engine listens on. ctest leaves it out: scripts/soak.sh
 // runs it. NASSCOUT_SOAK_SECONDS (60) is how long the flood lasts,
 // NASSCOUT_SOAK_RATE its datagrams a second (0: as fast as the flooder can),
 // NASSCOUT_SOAK_SEED repeats an earlier flood.

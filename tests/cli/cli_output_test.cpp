@@ -2,6 +2,7 @@
 // a terminal and in JSON, the table's columns, and the lines --watch prints
 // for the device store's events.
 #include "device_output.h"
+#include "terminal_text.h"
 #include "watch_printer.h"
 
 #include <gtest/gtest.h>
@@ -38,15 +39,25 @@ deviceinfo Answer(const std::string& ip, const std::string& id, const std::strin
 // The same device as its broadcast reply describes it: no detail, no version.
 deviceinfo BroadcastReply(const std::string& ip, const std::string& id) { return Answer(ip, id, "nas1", "", ""); }
 
-TEST(TerminalText, KeepsPrintableUtf8AndReplacesWhatATerminalWouldObey)
+// What a terminal would obey becomes '?' in a column and \xHH in a message.
+TEST(TerminalText, KeepsPrintableUtf8AndReplacesOrEscapesWhatATerminalWouldObey)
 {
-    EXPECT_EQ(cli::TerminalText("Bücher-NAS"), "Bücher-NAS");
-    EXPECT_EQ(cli::TerminalText("nas\x1b]0;owned\x07"), "nas?]0;owned?");
-    EXPECT_EQ(cli::TerminalText("a\x7f" "b"), "a?b");
-    EXPECT_EQ(cli::TerminalText("\xc2\x9b" "2J"), "?2J") << "C1 control CSI";
-    EXPECT_EQ(cli::TerminalText("\xc0\x9b"), "??") << "overlong ESC";
-    EXPECT_EQ(cli::TerminalText("caf\xe9"), "caf?") << "Latin-1 byte";
-    EXPECT_EQ(cli::TerminalText("\xe2\x82"), "??") << "cut-off sequence";
+    const struct {
+        const char* story;
+        std::string text, column, message;
+    } cases[] = {
+        {"printable UTF-8", "Bücher-NAS", "Bücher-NAS", "Bücher-NAS"},
+        {"a title escape", "nas\x1b]0;owned\x07", "nas?]0;owned?", "nas\\x1b]0;owned\\x07"},
+        {"DEL and a line feed", "a\x7f" "b\n", "a?b?", "a\\x7fb\\x0a"},
+        {"C1 control CSI", "\xc2\x9b" "2J", "?2J", "\\xc2\\x9b2J"},
+        {"overlong ESC", "\xc0\x9b", "??", "\\xc0\\x9b"},
+        {"Latin-1 byte", "caf\xe9", "caf?", "caf\\xe9"},
+        {"cut-off sequence", "\xe2\x82", "??", "\\xe2\\x82"},
+    };
+    for (const auto& test : cases) {
+        EXPECT_EQ(tools::TerminalText(test.text), test.column) << test.story;
+        EXPECT_EQ(tools::EscapedText(test.text), test.message) << test.story;
+    }
 }
 
 TEST(DeviceTable, AlignsColumnsByCharactersAndMarksMissingFields)

@@ -1,7 +1,16 @@
 #include "cli_options.h"
 
+#include "option_error.h"
+
 #include <boost/program_options.hpp>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <sstream>
 #include <vector>
@@ -32,7 +41,8 @@ const char kDetails[] =
     "--watch prints one line per event: appeared, changed, or left with the\n"
     "reason bye-bye (the device said so) or aged out (it stopped answering for\n"
     "two passes). With --json each event is an object with \"event\", \"time\" (UTC),\n"
-    "the device's fields and, for left, \"reason\". SIGINT or SIGTERM ends it.\n"
+    "the device's fields and, for left, \"reason\". SIGINT or SIGTERM ends it\n"
+    "within a second, also when standard output has stopped reading.\n"
     "\n"
     "The engine's log lines (with --log) and the device store's lines go to\n"
     "standard error, or nowhere with --quiet. A progress line goes to standard\n"
@@ -43,7 +53,8 @@ const char kDetails[] =
     "when taken); a host firewall must let them in.\n"
     "\n"
     "Exit status: 0 when the search ran, also when it found nothing; 1 when the\n"
-    "results cannot be written; 2 for bad options.\n";
+    "results cannot be written (a reader gone, a line left unwritten at a stop);\n"
+    "2 for bad options, an unwritable --log directory among them.\n";
 
 bool InRange(const char* option, int value, int lowest, int highest, std::string& message)
 {
@@ -51,6 +62,26 @@ bool InRange(const char* option, int value, int lowest, int highest, std::string
     message = std::string(option) + " " + std::to_string(value) + " is outside " + std::to_string(lowest) + " to " +
               std::to_string(highest);
     return false;
+}
+
+// The engine leaves its log off without a word when it cannot write the file
+// (a directory it may not write in, a path too long for it): this opens the
+// very file it appends to, named as it names it, so that the user hears why.
+bool LogFileWritable(const std::string& directory, std::string& reason)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char name[64];
+    std::snprintf(name, sizeof name, "%02d-%02d-%02d-SearchDeviceLog.txt", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday);
+    const int file = open((directory + name).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (file < 0) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    close(file);
+    return true;
 }
 
 }  // namespace
@@ -100,7 +131,7 @@ OptionsResult ParseOptions(int argc, const char* const* argv, CliOptions& option
         }
         po::notify(values);
     } catch (const po::error& failure) {
-        message = failure.what();
+        message = tools::OptionErrorText(failure);
         return OptionsResult::Error;
     }
 
@@ -129,6 +160,11 @@ OptionsResult ParseOptions(int argc, const char* const* argv, CliOptions& option
         }
         // The engine puts the file name straight after the directory text.
         if (logDirectory.back() != '/') logDirectory += '/';
+        std::string reason;
+        if (!LogFileWritable(logDirectory, reason)) {
+            message = "--log '" + logDirectory + "' cannot be written: " + reason;
+            return OptionsResult::Error;
+        }
         options.logDirectory = logDirectory;
     }
     return OptionsResult::Run;

@@ -1,5 +1,7 @@
 #include "device_output.h"
 
+#include "terminal_text.h"
+
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -11,31 +13,6 @@ namespace {
 // Where the fields of a --watch text line start: after "HH:MM:SS appeared ".
 constexpr std::size_t kFieldsColumn = 18;
 
-// Bytes in the well-formed UTF-8 sequence starting at `at`, or 0. Lead bytes
-// C0 and C1 (overlong forms) and F5 to FF never start one.
-std::size_t SequenceLength(const std::string& text, std::size_t at)
-{
-    const auto lead = static_cast<unsigned char>(text[at]);
-    std::size_t length = lead < 0x80                    ? 1
-                         : lead >= 0xC2 && lead <= 0xDF ? 2
-                         : lead >= 0xE0 && lead <= 0xEF ? 3
-                         : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                        : 0;
-    if (length == 0 || at + length > text.size()) return 0;
-    for (std::size_t next = at + 1; next < at + length; ++next) {
-        if ((static_cast<unsigned char>(text[next]) & 0xC0) != 0x80) return 0;
-    }
-    return length;
-}
-
-bool IsControl(const std::string& text, std::size_t at, std::size_t length)
-{
-    const auto lead = static_cast<unsigned char>(text[at]);
-    if (length == 1) return lead < 0x20 || lead == 0x7F;
-    // U+0080 to U+009F, which some terminals obey as escapes.
-    return length == 2 && lead == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0;
-}
-
 // Characters a terminal shows for text that went through TerminalText.
 std::size_t Columns(const std::string& safe)
 {
@@ -46,7 +23,7 @@ std::size_t Columns(const std::string& safe)
 
 std::string Cell(const char (&field)[DEVICEINFO_TEXT_SIZE])
 {
-    const std::string safe = TerminalText(FieldText(field));
+    const std::string safe = tools::TerminalText(FieldText(field));
     return safe.empty() ? "-" : safe;
 }
 
@@ -82,23 +59,6 @@ const char* EventName(DeviceChange::Kind kind)
 }
 
 }  // namespace
-
-std::string TerminalText(const std::string& text)
-{
-    std::string safe;
-    safe.reserve(text.size());
-    for (std::size_t at = 0; at < text.size();) {
-        const std::size_t length = SequenceLength(text, at);
-        if (length == 0 || IsControl(text, at, length)) {
-            safe += '?';
-            at += std::max<std::size_t>(length, 1);
-            continue;
-        }
-        safe.append(text, at, length);
-        at += length;
-    }
-    return safe;
-}
 
 std::string FormatTable(const std::vector<deviceinfo>& devices)
 {

@@ -1,7 +1,7 @@
 // How nasscout-cli writes devices: the table, JSON objects and the event
 // lines of --watch. Every text of a record came from the network, so the
-// terminal formats pass it through TerminalText and JSON replaces what is
-// not UTF-8.
+// terminal formats pass it through tools::TerminalText and JSON replaces
+// what is not UTF-8.
 #pragma once
 
 #include "device_fields.h"
@@ -23,10 +23,6 @@ struct DeviceChange {
     deviceinfo device;    // as known after the change; for Left, as last known
     bool byebye = false;  // Left only: the device said bye-bye (else it aged out)
 };
-
-// `text` made safe for a terminal: control characters (C0, DEL, C1) and bytes
-// that are not well-formed UTF-8 become '?'.
-std::string TerminalText(const std::string& text);
 
 // Header and one row per device, columns aligned, each line ending in '\n'.
 std::string FormatTable(const std::vector<deviceinfo>& devices);

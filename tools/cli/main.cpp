@@ -2,12 +2,14 @@
 // terminals.
 #include "cli_options.h"
 #include "device_store.h"
+#include "option_error.h"
 #include "search_runs.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -44,6 +46,9 @@ std::FILE* TakeStandardOutput(bool quiet, std::string& error)
 
 int main(int argc, char** argv)
 {
+    // A reader that goes away (`nasscout-cli | head -1`) makes the next write
+    // fail, and the program ends with status 1 as for any failed write.
+    std::signal(SIGPIPE, SIG_IGN);
     cli::CliOptions options;
     std::string message;
     switch (cli::ParseOptions(argc, argv, options, message)) {
@@ -52,8 +57,7 @@ int main(int argc, char** argv)
         std::fputs(message.c_str(), stdout);
         return 0;
     case cli::OptionsResult::Error:
-        std::fprintf(stderr, "nasscout-cli: %s\nTry 'nasscout-cli --help'.\n", message.c_str());
-        return 2;
+        return tools::ReportOptionError("nasscout-cli", message);
     case cli::OptionsResult::Run:
         break;
     }

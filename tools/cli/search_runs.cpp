@@ -9,8 +9,10 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -19,6 +21,29 @@ namespace cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// From a stop signal to the end of the process, at most this long: a write
+// to a reader that stalls (the results, or the diagnostic lines) would
+// otherwise hold the program forever.
+constexpr std::chrono::milliseconds kStopDeadline{750};
+
+// What the process ends with when the deadline cuts its stop short: 1 until
+// the printer has written every line, then 0.
+std::atomic<int> g_statusIfCutShort{1};
+
+// Ends the process at kStopDeadline from now unless it has ended by itself.
+// With _exit alone: stdio's buffers and locks may belong to the stalled write.
+void EndProcessByDeadline()
+{
+    try {
+        std::thread([] {
+            std::this_thread::sleep_for(kStopDeadline);
+            _exit(g_statusIfCutShort.load());
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had: the stop waits for the writes, as before.
+    }
+}
 
 // Without an application callback: the store is all nasscout-cli listens to.
 void StartEngine(DeviceStore* store, const CliOptions& options)
@@ -89,6 +114,7 @@ int RunWatch(const CliOptions& options, std::FILE* results)
     std::thread signalWaiter([&stopSignals, &searchStop, &printer] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
+        EndProcessByDeadline();
         searchStop.Stop();
         printer.Stop();
     });
@@ -103,6 +129,7 @@ int RunWatch(const CliOptions& options, std::FILE* results)
     if (isatty(STDERR_FILENO) == 1) std::fputs("Watching for devices; Ctrl-C stops.\n", stderr);
 
     const bool written = printer.Run();
+    g_statusIfCutShort = written ? 0 : 1;
 
     searchStop.Stop();
     searcher.join();

@@ -1,6 +1,7 @@
 #include "lab_options.h"
 
 #include "netlab.h"
+#include "option_error.h"
 
 #include <boost/program_options.hpp>
 #include <nlohmann/json.hpp>
@@ -190,7 +191,7 @@ OptionsResult ParseOptions(int argc, const char* const* argv, LabOptions& option
         }
         po::notify(values);
     } catch (const po::error& failure) {
-        message = failure.what();
+        message = tools::OptionErrorText(failure);
         return OptionsResult::Error;
     }
 

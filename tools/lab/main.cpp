@@ -3,6 +3,7 @@
 // without touching a real network.
 #include "lab_options.h"
 #include "netlab.h"
+#include "option_error.h"
 
 #include <nlohmann/json.hpp>
 
@@ -215,8 +216,7 @@ int main(int argc, char** argv)
         std::cout << message;
         return 0;
     case lab::OptionsResult::Error:
-        std::cerr << "nasscout-lab: " << message << "\nTry 'nasscout-lab --help'." << std::endl;
-        return 2;
+        return tools::ReportOptionError("nasscout-lab", message);
     case lab::OptionsResult::Run:
         break;
     }

@@ -1,7 +1,10 @@
 #include "sim_device.h"
 
-#include "sim_messages.h"
+#include "terminal_text.h"
 #include "wire_protocol.h"
+
+#include <searchdevice/deviceinfo.h>
+#include <searchdevice/dhcppacket.h>
 
 #include <boost/asio/ip/address_v4.hpp>
 #include <nlohmann/json.hpp>
@@ -9,7 +12,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <ios>
 #include <set>
 
 namespace sim {
@@ -24,7 +29,20 @@ const DeviceField* FindField(const std::string& key)
     return nullptr;
 }
 
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+// What came from the command line or a file, quoted and escaped: every
+// message of ours is one line a terminal shows as it is.
+std::string Quoted(const std::string& text) { return "\"" + tools::EscapedText(text) + "\""; }
+
+// What the receiver keeps of each text: a record field of 32 bytes with its terminator.
+constexpr std::size_t kLongestText = DEVICEINFO_TEXT_SIZE - 1;
+// ... and of vendor/host/product/detail in SERVER, before it splits them.
+constexpr std::size_t kLongestProductPart = 63;
+
+// With the texts checked below, the largest datagrams fit without a check of their own.
+static_assert(sizeof wire::kNotifyByebyeLayout - 1 + kDeviceFields.size() * kLongestText <= wire::kMaxDatagramSize,
+              "the largest announcement fits one datagram");
+static_assert(sizeof wire::kBroadcastReplyLayout - 1 + kLongestText + kLongestProductPart <= DHCPPACKET_TEXT_SIZE,
+              "the longest id, host, vendor and product fit the broadcast reply's text area");
 
 // A receiver finds each value between separators it searches for, so a
 // value must not contain the separators around it.
@@ -44,19 +62,39 @@ bool CheckValue(const char* key, const std::string& value, const char* forbidden
     return true;
 }
 
+// The receiver takes the first "USN:" of a datagram for the header, and
+// these texts come before it.
+bool CheckBeforeUsn(const char* key, const std::string& value, std::string& error)
+{
+    if (value.find(wire::kUsnHeader) == std::string::npos) return true;
+    error = std::string(key) + " " + Quoted(value) + " contains \"" + wire::kUsnHeader +
+            "\", which the receiver takes for the header that carries the id";
+    return false;
+}
+
 }  // namespace
 
 bool CheckDevice(const SimDevice& device, std::string& error)
 {
     boost::system::error_code failure;
     const boost::asio::ip::address_v4 address = boost::asio::ip::make_address_v4(device.ip, failure);
-    if (failure || address.is_unspecified() || address.is_multicast() || address == address.broadcast()) {
-        error = "ip " + Quoted(device.ip) + " is not a unicast IPv4 address";
+    // Compared as text too: the parse stops at a NUL, and the receiver reads the dotted form only.
+    if (failure || address.to_string() != device.ip || address.is_unspecified() || address.is_multicast() ||
+        address == address.broadcast()) {
+        error = "ip " + Quoted(device.ip) + " is not a unicast IPv4 address in dotted form";
         return false;
     }
     if (device.id.empty()) {
         error = "id is empty";
         return false;
+    }
+    for (const DeviceField& field : kDeviceFields) {
+        const std::string& value = device.*(field.second);
+        if (value.size() > kLongestText) {
+            error = std::string(field.first) + " " + Quoted(value) + " is " + std::to_string(value.size()) +
+                    " bytes long; the receiver keeps " + std::to_string(kLongestText);
+            return false;
+        }
     }
     // '&' and '=' would split the broadcast reply's key=value text; '/'
     // splits the vendor/host/product/detail part of SERVER and ',' ends its version.
@@ -66,20 +104,22 @@ bool CheckDevice(const SimDevice& device, std::string& error)
         !CheckValue("version", device.version, ",", error)) {
         return false;
     }
-    if (device.id.find("::") != std::string::npos) {
-        error = "id " + Quoted(device.id) + " contains \"::\", which ends the id in USN";
+    if (!CheckBeforeUsn("version", device.version, error) || !CheckBeforeUsn("vendor", device.vendor, error) ||
+        !CheckBeforeUsn("host", device.host, error) || !CheckBeforeUsn("product", device.product, error) ||
+        !CheckBeforeUsn("detail", device.detail, error)) {
         return false;
     }
-    const std::string text = BroadcastReplyText(device);
-    if (text.size() > DHCPPACKET_TEXT_SIZE) {
-        error = "id, host, vendor and product are too long for the broadcast reply: " + std::to_string(text.size()) +
-                " bytes of text, at most " + std::to_string(DHCPPACKET_TEXT_SIZE);
+    // The id ends at the first "::" after it.
+    if (device.id.find("::") != std::string::npos || device.id.back() == ':') {
+        error = "id " + Quoted(device.id) +
+                " contains \"::\" or ends in ':'; the receiver ends the id at the first \"::\"";
         return false;
     }
-    const std::size_t largest = BuildNotify(device, false).size();
-    if (largest > wire::kMaxDatagramSize) {
-        error = "the fields are too long for one SSDP datagram: " + std::to_string(largest) + " bytes, at most " +
-                std::to_string(wire::kMaxDatagramSize);
+    const std::size_t productPart = device.vendor.size() + device.host.size() + device.product.size() +
+                                    device.detail.size() + 3;
+    if (productPart > kLongestProductPart) {
+        error = "vendor, host, product and detail are too long for SERVER: " + std::to_string(productPart) +
+                " bytes with their separators, at most " + std::to_string(kLongestProductPart);
         return false;
     }
     return true;
@@ -127,19 +167,30 @@ bool ParseDeviceText(const std::string& text, SimDevice& device, std::string& er
 
 bool ReadJsonFile(const std::string& path, nlohmann::json& document, std::string& error)
 {
+    // A directory opens like a file and fails only when read, with an exception of the stream's.
+    const std::string shown = tools::EscapedText(path);
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored)) {
+        error = shown + ": cannot read: it is a directory";
+        return false;
+    }
     std::ifstream file(path);
     if (!file) {
-        error = path + ": cannot read: " + std::strerror(errno);
+        error = shown + ": cannot read: " + std::strerror(errno);
         return false;
     }
     try {
         document = nlohmann::json::parse(file);
-    } catch (const nlohmann::json::parse_error& failure) {
-        // Drop the library's "[json.exception.parse_error.101] " prefix; the rest names line and column.
+    } catch (const nlohmann::json::exception& failure) {
+        // Drop the library's "[json.exception.parse_error.101] " prefix; the
+        // rest names line and column, or the number too large for a double.
         std::string reason = failure.what();
         const std::size_t prefixEnd = reason.find("] ");
         if (prefixEnd != std::string::npos) reason.erase(0, prefixEnd + 2);
-        error = path + ": not valid JSON: " + reason;
+        error = shown + ": not valid JSON: " + tools::EscapedText(reason);
+        return false;
+    } catch (const std::ios_base::failure&) {
+        error = shown + ": cannot read: " + std::strerror(errno);
         return false;
     }
     return true;
@@ -153,12 +204,12 @@ bool LoadDeviceFile(const std::string& path, std::vector<SimDevice>& devices, st
         return false;
     }
     if (!document.is_object() || !document.contains("devices") || !document["devices"].is_array()) {
-        error = path + ": expected an object with an array \"devices\"";
+        error = tools::EscapedText(path) + ": expected an object with an array \"devices\"";
         return false;
     }
     std::size_t number = 0;
     for (const nlohmann::json& entry : document["devices"]) {
-        const std::string where = path + ": device " + std::to_string(++number) + ": ";
+        const std::string where = tools::EscapedText(path) + ": device " + std::to_string(++number) + ": ";
         if (!entry.is_object()) {
             error = where + "not an object";
             return false;
@@ -194,6 +245,11 @@ bool LoadDeviceFile(const std::string& path, std::vector<SimDevice>& devices, st
 bool GenerateDevices(int count, const std::string& firstAddress, std::vector<SimDevice>& devices,
                      std::string& error)
 {
+    if (count > kMostGeneratedDevices) {
+        error = "--count " + std::to_string(count) + " is more than " + std::to_string(kMostGeneratedDevices) +
+                ", the most devices one run plays";
+        return false;
+    }
     boost::system::error_code failure;
     const boost::asio::ip::address_v4 first = boost::asio::ip::make_address_v4(firstAddress, failure);
     if (failure) {

@@ -35,26 +35,41 @@ inline const std::array<DeviceField, 7> kDeviceFields = {{
 
 // Each operation below returns false and writes a message for a person to
 // `error` when its input is unusable; the message names the offending key,
-// device or file. A device that comes back true has passed CheckDevice.
+// device or file, on one line without control characters (what the input
+// held is escaped). A device that comes back true has passed CheckDevice.
 
 // Reads "ip=...,id=...,host=...,vendor=...,product=...,detail=...,version=...";
 // every key exactly once.
 bool ParseDeviceText(const std::string& text, SimDevice& device, std::string& error);
 
 // Reads the JSON document in the file at `path`; the message names the file
-// ("PATH: cannot read: ..." or "PATH: not valid JSON: ...").
+// ("PATH: cannot read: ..." or "PATH: not valid JSON: ..."). A directory, a
+// read error and a number too large for a double are refused like broken JSON.
 bool ReadJsonFile(const std::string& path, nlohmann::json& document, std::string& error);
 
 // Appends the devices of a JSON file: {"devices": [{"ip": ..., ...}, ...]}.
 bool LoadDeviceFile(const std::string& path, std::vector<SimDevice>& devices, std::string& error);
 
+// The most devices --count makes: a /16, half the benchmark range, far above
+// the thousands the benchmark plays. Each address costs the simulator a
+// socket and the lab an address on one host; more would only wear out memory
+// and descriptors. An engine on another host (as the lab keeps it) takes any
+// number; one on the devices' own host stops adding per-address workers at
+// port 65535, after 3201 addresses, and still finds every device by multicast.
+constexpr int kMostGeneratedDevices = 65536;
+
 // Appends `count` devices on consecutive addresses from `firstAddress`, with
-// ids sim-0001, sim-0002 ... and host names nas-0001, nas-0002 ...
+// ids sim-0001, sim-0002 ... and host names nas-0001, nas-0002 ...; at most
+// kMostGeneratedDevices.
 bool GenerateDevices(int count, const std::string& firstAddress, std::vector<SimDevice>& devices,
                      std::string& error);
 
 // True when every field can go on the wire unchanged and be read back as the
-// same value by a receiver that splits the texts at their separators.
+// same value by the engine's parsers of the broadcast reply and of SSDP: a
+// dotted unicast ip; at most 31 bytes a text; no control characters; no
+// separator inside a value ('&', '=', '/', ','); no "USN:" before the USN
+// header; an id without "::" and not ending in ':'; SERVER's vendor/host/
+// product/detail within 63 bytes and the broadcast reply's text within 128.
 bool CheckDevice(const SimDevice& device, std::string& error);
 
 }  // namespace sim

@@ -20,12 +20,12 @@ std::string Fill(const char* layout, const Texts&... texts)
     return text;
 }
 
-}  // namespace
-
 std::string BroadcastReplyText(const SimDevice& device)
 {
     return Fill(wire::kBroadcastReplyLayout, device.id, device.host, device.vendor, device.product);
 }
+
+}  // namespace
 
 DHCPPACKET BuildBroadcastReply(const SimDevice& device)
 {

@@ -16,9 +16,6 @@ namespace sim {
 // must fit the area (CheckDevice sees to that).
 DHCPPACKET BuildBroadcastReply(const SimDevice& device);
 
-// The text of the reply's text area, so that its length can be checked.
-std::string BroadcastReplyText(const SimDevice& device);
-
 // The unicast answer to an M-SEARCH.
 std::string BuildSearchAnswer(const SimDevice& device);
 

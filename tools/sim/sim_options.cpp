@@ -1,5 +1,7 @@
 #include "sim_options.h"
 
+#include "option_error.h"
+
 #include <boost/program_options.hpp>
 
 #include <sstream>
@@ -29,14 +31,19 @@ const char kDetails[] =
     "  {\"devices\": [{\"ip\": \"198.51.100.20\", \"id\": \"4f2a-77\", \"host\": \"nas1\",\n"
     "                \"vendor\": \"ZORVA\", \"product\": \"NS200\", \"detail\": \"A1\",\n"
     "                \"version\": \"2.1.0\"}]}\n"
-    "Values must not contain control characters; id, host, vendor and product\n"
-    "no '&' or '=', host, vendor and product no '/', version no ',', id no \"::\".\n"
-    "--count devices get ids sim-0001..., hosts nas-0001..., vendor ZORVA,\n"
-    "product NS200, detail A1 and version 2.1.0.\n"
+    "Every device must read back unchanged at the finder, so: ip is a dotted\n"
+    "unicast address; each value is at most 31 bytes, without control\n"
+    "characters; id, host, vendor and product contain no '&' or '='; host,\n"
+    "vendor and product no '/'; version no ','; version, vendor, host, product\n"
+    "and detail no \"USN:\"; id no \"::\" and no ':' at its end; vendor, host,\n"
+    "product and detail together at most 60 bytes.\n"
+    "--count devices (at most 65536) get ids sim-0001..., hosts nas-0001...,\n"
+    "vendor ZORVA, product NS200, detail A1 and version 2.1.0.\n"
     "\n"
     "Prints \"nasscout-sim: ready\" once every socket is bound and the devices\n"
-    "are announced. Exit status: 0 after SIGINT or SIGTERM, 1 when a port,\n"
-    "address or group membership cannot be had, 2 for bad options or devices.\n";
+    "are announced. Exit status: 0 after SIGINT or SIGTERM (also during\n"
+    "start-up), 1 when a port, address, group membership or memory cannot be\n"
+    "had, 2 for bad options or devices.\n";
 
 }  // namespace
 
@@ -75,7 +82,7 @@ OptionsResult ParseOptions(int argc, const char* const* argv, SimOptions& option
         }
         po::notify(values);
     } catch (const po::error& failure) {
-        message = failure.what();
+        message = tools::OptionErrorText(failure);
         return OptionsResult::Error;
     }
 

@@ -17,7 +17,7 @@ struct SimOptions {
 enum class OptionsResult {
     Run,    // `options` is filled and every device checked
     Help,   // `message` holds the help text for standard output
-    Error,  // `message` says what is wrong, naming the option or file
+    Error,  // `message` says what is wrong, naming the option or file, on one printable line
 };
 
 OptionsResult ParseOptions(int argc, const char* const* argv, SimOptions& options, std::string& message);

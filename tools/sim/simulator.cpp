@@ -9,6 +9,7 @@
 #include <chrono>
 #include <iostream>
 #include <memory>
+#include <unordered_map>
 
 namespace sim {
 
@@ -32,12 +33,15 @@ Simulator::Simulator(asio::io_context& io, const std::vector<SimDevice>& devices
       searchSocket_(io),
       random_(std::random_device{}())
 {
+    // Devices that share an address share its socket; found by address, so
+    // that tens of thousands of devices start as fast as a few.
+    std::unordered_map<asio::ip::address_v4::uint_type, std::size_t> socketOf;
+    devices_.reserve(devices.size());
     for (const SimDevice& info : devices) {
         const asio::ip::address_v4 address = asio::ip::make_address_v4(info.ip);
-        std::size_t socket = 0;
-        while (socket < deviceAddresses_.size() && deviceAddresses_[socket] != address) ++socket;
-        if (socket == deviceAddresses_.size()) deviceAddresses_.push_back(address);
-        devices_.push_back(Device{info, socket, BuildBroadcastReply(info), BuildSearchAnswer(info),
+        const auto [known, added] = socketOf.try_emplace(address.to_uint(), deviceAddresses_.size());
+        if (added) deviceAddresses_.push_back(address);
+        devices_.push_back(Device{info, known->second, BuildBroadcastReply(info), BuildSearchAnswer(info),
                                   BuildNotify(info, true), BuildNotify(info, false)});
     }
 }

@@ -69,7 +69,7 @@ bool GenerateDevices(int count, const std::string& firstAddress, std::vector<Sim
 // dotted unicast ip; at most 31 bytes a text; no control characters; no
 // separator inside a value ('&', '=', '/', ','); no "USN:" before the USN
 // header; an id without "::" and not ending in ':'; SERVER's vendor/host/
-// product/detail within 63 bytes and the broadcast reply's text within 128.
+// product/detail within 63 bytes.
 bool CheckDevice(const SimDevice& device, std::string& error);
 
 }  // namespace sim

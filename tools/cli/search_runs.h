@@ -18,7 +18,7 @@ int RunSearch(const CliOptions& options, std::FILE* results);
 // Call it while the process has one thread: it blocks both signals for every
 // thread started after it and takes them on a thread of its own. From the
 // signal on, the process has under a second to end; a write that a stalled
-// reader holds past that is left, and the process ends there with _exit:
+// reader holds past that is left, and the process ends there at once:
 // status 1 while a line was unwritten, else 0.
 int RunWatch(const CliOptions& options, std::FILE* results);
 

@@ -20,13 +20,13 @@ using Values = std::map<std::string, std::string>;
 
 // Reads what an error keeps for its message. The members are protected;
 // pointers to them, formed in a derived class, reach them in any error.
-class ErrorParts : public po::error_with_option_name {
+class ErrorReader : public po::error_with_option_name {
 public:
     static Values Of(const po::error_with_option_name& failure)
     {
-        Values values = failure.*(&ErrorParts::m_substitutions);
+        Values values = failure.*(&ErrorReader::m_substitutions);
         values["canonical_option"] = failure.get_option_name();
-        values["prefix"] = (failure.*(&ErrorParts::get_canonical_option_prefix))();
+        values["prefix"] = (failure.*(&ErrorReader::get_canonical_option_prefix))();
         return values;
     }
 
@@ -34,10 +34,10 @@ public:
     static const std::map<std::string, std::pair<std::string, std::string>>& Defaults(
         const po::error_with_option_name& failure)
     {
-        return failure.*(&ErrorParts::m_substitution_defaults);
+        return failure.*(&ErrorReader::m_substitution_defaults);
     }
 
-    static int Style(const po::error_with_option_name& failure) { return failure.*(&ErrorParts::m_option_style); }
+    static int Style(const po::error_with_option_name& failure) { return failure.*(&ErrorReader::m_option_style); }
 };
 
 // Every occurrence of `from` in `text` replaced by `to`, in one pass: what
@@ -75,7 +75,7 @@ std::string Filled(const std::string& layout, const Values& values)
 // "... and matches '--a', '--b', and '--c'".
 std::string WithAlternatives(const po::ambiguous_option& failure, std::string layout)
 {
-    const int style = ErrorParts::Style(failure);
+    const int style = ErrorReader::Style(failure);
     const std::set<std::string> alternatives(failure.alternatives().begin(), failure.alternatives().end());
     if (style == po::command_line_style::allow_dash_for_short ||
         style == po::command_line_style::allow_slash_for_short || alternatives.empty()) {
@@ -99,12 +99,12 @@ std::string OptionErrorText(const po::error& failure)
     // The others have a fixed text.
     if (named == nullptr) return EscapedText(failure.what());
 
-    const Values values = ErrorParts::Of(*named);
+    const Values values = ErrorReader::Of(*named);
     std::string layout = named->m_error_template;
     if (const auto* ambiguous = dynamic_cast<const po::ambiguous_option*>(named)) {
         layout = WithAlternatives(*ambiguous, layout);
     }
-    for (const auto& [name, replacement] : ErrorParts::Defaults(*named)) {
+    for (const auto& [name, replacement] : ErrorReader::Defaults(*named)) {
         const auto value = values.find(name);
         if (value == values.end() || value->second.empty()) {
             layout = ReplacedOnce(layout, replacement.first, replacement.second);

@@ -23,6 +23,13 @@ inline bool IsWellFormed(const deviceinfo& device)
     return device.lifetime == DEVICEINFO_DEFAULT_LIFETIME;
 }
 
+// The kinds the SSDP parse gives: an answer, alive, bye-bye, or another NTS.
+inline bool IsSsdpKind(int32_t type)
+{
+    return type == DEVICE_TYPE_ANSWER || type == DEVICE_TYPE_ALIVE || type == DEVICE_TYPE_BYEBYE ||
+           type == DEVICE_TYPE_NONE;
+}
+
 // Four numbers from 0 to 255 joined by dots, nothing else: what the window
 // may open as http://IP.
 inline bool IsDottedQuad(const char* text)

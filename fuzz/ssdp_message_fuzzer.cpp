@@ -18,8 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
     FUZZ_CHECK(fuzz::IsWellFormed(device));
-    FUZZ_CHECK(device.type == DEVICE_TYPE_NONE || device.type == DEVICE_TYPE_ANSWER ||
-               device.type == DEVICE_TYPE_ALIVE || device.type == DEVICE_TYPE_BYEBYE);
+    FUZZ_CHECK(fuzz::IsSsdpKind(device.type));
     FUZZ_CHECK(fuzz::IsDottedQuad(device.ip));
     return 0;
 }

@@ -78,8 +78,7 @@ void* CheckReport(void* pDevice, int nSearchPort)
     if (g_toBroadcast) {
         FUZZ_CHECK(std::strcmp(device.ip, g_sender) == 0);
     } else {
-        FUZZ_CHECK(device.type == DEVICE_TYPE_NONE || device.type == DEVICE_TYPE_ANSWER ||
-                   device.type == DEVICE_TYPE_ALIVE || device.type == DEVICE_TYPE_BYEBYE);
+        FUZZ_CHECK(fuzz::IsSsdpKind(device.type));
         FUZZ_CHECK(fuzz::IsDottedQuad(device.ip));
     }
     return DeviceStoreCallback(pDevice, nSearchPort);

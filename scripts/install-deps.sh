@@ -17,6 +17,9 @@ packages=(
   # languages. The X client libraries of Qt's xcb platform come with
   # qt6-base-dev (libqt6gui6 depends on them).
   xvfb xauth fonts-noto-core fonts-noto-cjk
+  # The installed desktop files: the icon's PNG sizes are rendered from its SVG
+  # at build time; the entry and the metainfo are checked by their validators.
+  librsvg2-bin desktop-file-utils appstream
 )
 
 missing=()

@@ -20,6 +20,9 @@ packages=(
   # The installed desktop files: the icon's PNG sizes are rendered from its SVG
   # at build time; the entry and the metainfo are checked by their validators.
   librsvg2-bin desktop-file-utils appstream
+  # The Debian packages: CPack finds their dependencies with dpkg-shlibdeps
+  # and tells programs by file; CI checks them with lintian and getcap.
+  dpkg-dev file lintian libcap2-bin
 )
 
 missing=()

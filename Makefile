@@ -4,7 +4,7 @@
 # (root needed).
 BUILD_DIR ?= build
 
-.PHONY: all deps configure build tools demo test bench soak fuzz
+.PHONY: all deps configure build tools demo test bench soak fuzz package package-check
 
 all: build
 
@@ -61,3 +61,15 @@ FUZZ_SECONDS ?= 60
 
 fuzz:
 	scripts/fuzz.sh $(FUZZ_SECONDS)
+
+# The Debian packages libsearchdevice1, libsearchdevice-dev and nasscout, in
+# a Release build of their own for the prefix /usr (README, Install the
+# Debian packages). package-check, as root, is CI's check of them: it installs
+# them on this machine, tries them and purges them again.
+PACKAGE_DIR ?= build-package
+
+package:
+	scripts/build-packages.sh $(PACKAGE_DIR)
+
+package-check:
+	scripts/package-check.sh $(PACKAGE_DIR)

@@ -119,7 +119,8 @@ control_file "$programs_deb" postinst | grep -q "setcap cap_net_bind_service=+ep
   fail "nasscout's postinst does not set the capability"
 
 step "lintian"
-lintian --fail-on error "$library_deb" "$development_deb" "$programs_deb"
+mkdir "$work/lintian"  # lintian leaves its caches in TMPDIR
+TMPDIR=$work/lintian lintian --fail-on error "$library_deb" "$development_deb" "$programs_deb"
 
 step "desktop entry and metainfo"
 dpkg-deb -x "$programs_deb" "$work/unpacked"

@@ -57,6 +57,8 @@ cleanup() {
   exit "$status"
 }
 trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM  # so that a stopped check purges too
 
 # -- The packages as files ---------------------------------------------------
 

@@ -34,8 +34,9 @@ foreach(pair IN ITEMS "Library;${deb_library_package}" "Development;${deb_develo
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
 endforeach()
 
-# dpkg runs ldconfig once after every package that asks; CPack also adds an
-# ldconfig call to the library's own scripts, which does no harm.
+# The trigger has dpkg run ldconfig once, after all the packages it unpacks.
+# CPack adds an ldconfig call to the library's own scripts as well (it has no
+# setting against it); running it twice does no harm.
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/packaging/library/triggers "activate-noawait ldconfig\n")
 configure_file(packaging/debian/postinst.in ${CMAKE_CURRENT_BINARY_DIR}/packaging/postinst @ONLY)
 # ufw reads its application profiles from /etc, so dpkg keeps the file as a conffile.

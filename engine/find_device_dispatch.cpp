@@ -1,9 +1,12 @@
 #include "find_device_dispatch.h"
 
+#include "printable_text.h"
 #include "search_log.h"
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+#include <string_view>
 
 AnnotatedMutex<boost::mutex> g_findDeviceMutex;
 FindDeviceCallback g_findDeviceCallback = nullptr;
@@ -22,6 +25,16 @@ void WriteReportLog(int nSearchPort, const char* format, ...)
     va_end(arguments);
 }
 
+// A record's text field as the log may show it: a device's id could
+// otherwise drive the terminal that reads the echo, or forge a log line.
+struct LoggedText {
+    explicit LoggedText(const char (&field)[DEVICEINFO_TEXT_SIZE])
+    {
+        printable::LineTextInto(std::string_view(field, strnlen(field, DEVICEINFO_TEXT_SIZE)), text);
+    }
+    char text[printable::kLineTextGrowth * DEVICEINFO_TEXT_SIZE + 1];
+};
+
 }  // namespace
 
 void SetFindDeviceCallback(FindDeviceCallback callback)
@@ -37,7 +50,10 @@ void HandleFindDevice(void* pDevice, int /*nSize*/, int nSearchPort)
     WriteReportLog(nSearchPort, "Find Device have Mutex  ");
 
     deviceinfo device = *static_cast<const deviceinfo*>(pDevice);
-    WriteReportLog(nSearchPort, "Find Device ID : %.32s, IP : %.32s  ", device.id, device.ip);
+    if (SearchLogIsArmed()) {
+        WriteReportLog(nSearchPort, "Find Device ID : %s, IP : %s  ", LoggedText(device.id).text,
+                       LoggedText(device.ip).text);
+    }
     if (g_findDeviceCallback == nullptr) return;  // engine not started, or stopped: nobody to tell
     g_findDeviceCallback(&device, nSearchPort);
     WriteReportLog(nSearchPort, "Find Device Success Handle  ");

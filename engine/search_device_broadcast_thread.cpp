@@ -1,6 +1,7 @@
 #include "search_device_broadcast_thread.h"
 
 #include "broadcast_reply.h"
+#include "device_address.h"
 #include "find_device_dispatch.h"
 #include "wire_protocol.h"
 
@@ -39,7 +40,8 @@ void CSearchDeviceBroadcastThread::HandleReceiveInfo(const char* pData, int nLen
     deviceinfo device;
     unsigned char reply[DHCPPACKET_SIZE];
     std::memcpy(reply, pData, sizeof reply);
-    if (reply[0] != DHCPPACKET_OP_REPLY) {
+    // A reply from loopback (a program on this machine) names no device to open.
+    if (reply[0] != DHCPPACKET_OP_REPLY || !IsDeviceAddress(strSender)) {
         WriteLog("Recive IP : %s is not Device ", strSender.c_str());
         return;
     }

@@ -1,13 +1,17 @@
 #include "search_device_thread.h"
 
+#include "close_on_exec_socket.h"
+#include "handed_socket.h"
 #include "search_log.h"
 #include "wire_protocol.h"
 
 #include <boost/asio/ip/multicast.hpp>
 #include <boost/bind/bind.hpp>
+#include <boost/system/system_error.hpp>
 #include <boost/thread/thread.hpp>
 
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -98,14 +102,20 @@ bool CSearchDeviceThread::WaitUntilReceiveEnded(std::chrono::milliseconds timeou
 
 bool CSearchDeviceThread::SetUpSocket(SocketRole role)
 {
+    const int handed = role == SocketRole::Broadcast ? TakeHandedSocket(nPort) : -1;
     try {
-        sock.open(udp::v4());
+        if (handed >= 0) {
+            AdoptHandedSocket(handed);
+        } else {
+            boost::system::error_code error;
+            if (OpenCloseOnExec(sock, error)) throw boost::system::system_error(error, "open");
+        }
         SetReceiveBuffer();
         if (role == SocketRole::Broadcast) sock.set_option(asio::socket_base::broadcast(true));
         if (role == SocketRole::GroupMember) AlterMulticastGroup(true);
         asio::ip::address_v4 local = asio::ip::address_v4::any();
         if (role == SocketRole::BoundToAddress && !strIP.empty()) local = asio::ip::make_address_v4(strIP);
-        sock.bind(udp::endpoint(local, static_cast<unsigned short>(nPort)));
+        if (handed < 0) sock.bind(udp::endpoint(local, static_cast<unsigned short>(nPort)));
         StartReceiveThread();
         return true;
     } catch (const std::exception& error) {
@@ -114,6 +124,16 @@ bool CSearchDeviceThread::SetUpSocket(SocketRole role)
         WriteLog("Create Search Device Work Thread Error : %s   ", error.what());
         return false;
     }
+}
+
+void CSearchDeviceThread::AdoptHandedSocket(int fd)
+{
+    boost::system::error_code error;
+    if (sock.assign(udp::v4(), fd, error)) {
+        ::close(fd);
+        throw boost::system::system_error(error, "assign");
+    }
+    WriteLog("Took the socket of port %d that the program was handed, bound already  ", nPort);
 }
 
 void CSearchDeviceThread::SetReceiveBuffer()

@@ -68,10 +68,14 @@ protected:
         BoundToAddress,  // bound to strIP (every address when it is empty)
     };
 
-    // The one way a worker sets up: opens the socket, sets it up for its
-    // role, binds it on nPort and starts the receive thread. False when a
-    // step failed: the error is logged and the socket closed again.
+    // The one way a worker sets up: opens the socket (close-on-exec), sets it
+    // up for its role, binds it on nPort and starts the receive thread. A
+    // Broadcast worker takes the socket of its port that the program was
+    // handed at start (TakeHandedSocket), bound already, where there is one.
+    // False when a step failed: the error is logged and the socket closed again.
     bool SetUpSocket(SocketRole role);
+    // Makes `fd` the worker's socket; closes it and throws when it cannot.
+    void AdoptHandedSocket(int fd);
     // Asks for wire::kReceiveBufferBytes and logs what the socket got.
     void SetReceiveBuffer();
 

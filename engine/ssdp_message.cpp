@@ -1,9 +1,8 @@
 #include "ssdp_message.h"
 
 #include "bounded_text.h"
+#include "device_address.h"
 #include "wire_protocol.h"
-
-#include <arpa/inet.h>
 
 #include <cstring>
 
@@ -22,14 +21,15 @@ inline bool IsSpace(char c) { return c == ' ' || c == '\t'; }
 inline bool EndsHost(char c) { return c == ':' || c == '/' || c == '\r' || c == '\n'; }
 
 // ip is the host of the LOCATION URL, or the sender when there is none.
-// A URL without "//", without an end to its host or whose host is no dotted
-// IPv4 address is malformed: the device would be opened at its ip.
+// A URL without "//" or without an end to its host is malformed. Either way
+// the device would be opened at its ip, so it must be an address a device
+// can have: never loopback, multicast or the like.
 bool ReadAddress(const char* text, const char* end, const char* sender, deviceinfo& fields)
 {
     const char* location = Find(text, end, wire::kLocationHeader);
     if (location == nullptr) {
         if (sender != nullptr) Cut(sender, sender + strnlen(sender, sizeof(fields.ip) - 1), fields.ip);
-        return true;
+        return IsDeviceAddress(fields.ip);
     }
     const char* slashes = Find(location, end, "//");
     if (slashes == nullptr) return false;
@@ -40,8 +40,7 @@ bool ReadAddress(const char* text, const char* end, const char* sender, devicein
     while (hostEnd != end && !EndsHost(*hostEnd)) ++hostEnd;
     if (hostEnd == end) return false;
     Cut(host, hostEnd, fields.ip);
-    in_addr address;
-    return inet_pton(AF_INET, fields.ip, &address) == 1;
+    return IsDeviceAddress(fields.ip);
 }
 
 // "a/b/c/d..." into factory, host, product and detail (the rest, slashes

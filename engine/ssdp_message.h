@@ -21,7 +21,7 @@ const char* SkipSpaces(const char* text, const char* end);
 // as ip when there is no "LOCATION:". All searches are case-sensitive.
 //
 // Returns false when the datagram is dropped (no "VELD", a malformed
-// LOCATION URL or one whose host is no dotted IPv4 address, no USN
+// LOCATION URL, an ip that no device can have (IsDeviceAddress), no USN
 // identifier, or neither an "HTTP" answer nor a NOTIFY with "rootdevice" and
 // "NTS:"); device is then untouched. Returns true with device overwritten by
 // a new record: id, ip, version, and from SERVER's product text

@@ -2,7 +2,9 @@
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cctype>
@@ -59,14 +61,19 @@ std::tm LocalTimeNow()
     return local;
 }
 
-// Appends `length` bytes to the log file with one write; false when it cannot be opened.
+// Appends `length` bytes to the log file with one write; false when it cannot
+// be opened. Only a regular file reached by its own name is written: a
+// symbolic link named like the log (root's log in a directory others may
+// write in) could point anywhere, and a FIFO would block every writer.
 bool WriteToLogFile(const char* text, size_t length)
 {
-    FILE* file = std::fopen(g_logPath, "a+");
-    if (file == nullptr) return false;
-    std::fwrite(text, 1, length, file);
-    std::fclose(file);
-    return true;
+    const int file = open(g_logPath, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (file < 0) return false;
+    struct stat opened;
+    const bool regular = fstat(file, &opened) == 0 && S_ISREG(opened.st_mode);
+    if (regular) (void)!write(file, text, length);
+    close(file);
+    return regular;
 }
 
 void SayFileIsFull();

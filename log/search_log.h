@@ -3,7 +3,9 @@
 //
 // The log keeps no open file: each line opens the file, appends with one
 // write and closes it, so a crash loses no earlier line and lines from
-// different threads never overwrite each other. The state (enable flag, path
+// different threads never overwrite each other. Only a regular file is
+// written, never one behind a symbolic link named like the log; otherwise the
+// lines go to standard output alone. The state (enable flag, path
 // and size cap) is written only by OpenSearchLog, before any worker thread
 // exists; the writers only read it, from any thread.
 //

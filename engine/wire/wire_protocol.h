@@ -45,7 +45,7 @@ constexpr char kDeviceToken[] = "VELD";
 // matched case-sensitively, anywhere in the datagram.
 constexpr char kAnswerStart[] = "HTTP";    // first bytes of an answer
 constexpr char kNotifyStart[] = "NOTIFY";  // first bytes of an announcement
-constexpr char kLocationHeader[] = "LOCATION:";  // its URL's host must be a dotted IPv4 address
+constexpr char kLocationHeader[] = "LOCATION:";  // its URL's host must be an address a device can have
 constexpr char kServerHeader[] = "SERVER:";
 constexpr char kServerToken[] = "VELD/";   // the firmware token, then its version, in SERVER
 constexpr char kUsnHeader[] = "USN:";

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <set>
@@ -203,6 +204,14 @@ TEST_F(CliInTheLab, OptionsEndWithTheirStatusAndTheirText)
     std::string deep = lab.files.path();
     while (deep.size() < 4080) deep += "/" + std::string(std::min<std::size_t>(200, 4080 - deep.size()), 'd');
     std::filesystem::create_directories(deep);
+    // Named like the day's log, a link to a file root should never append to.
+    const std::string linked = lab.files.File("linked");
+    std::filesystem::create_directories(linked);
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    char todaysLog[64];
+    std::strftime(todaysLog, sizeof todaysLog, "%Y-%m-%d-SearchDeviceLog.txt", localtime_r(&now, &local));
+    std::filesystem::create_symlink(lab.files.File("victim"), linked + "/" + todaysLog);
     enum Stream { kOut, kErr };
     const std::vector<std::tuple<std::vector<std::string>, int, Stream, std::string>> cases = {
         {{"--bogus%canonical_option%"}, 2, kErr, "'--bogus%canonical_option%'"},
@@ -214,6 +223,7 @@ TEST_F(CliInTheLab, OptionsEndWithTheirStatusAndTheirText)
         {{"--log", missing}, 2, kErr, "--log '" + missing + "'"},
         {{"--log", "/sys"}, 2, kErr, "--log '/sys/' cannot be written"},
         {{"--log", deep}, 2, kErr, "' cannot be written: File name too long"},
+        {{"--log", linked}, 2, kErr, std::string("cannot be written: ") + todaysLog + " is a symbolic link"},
         {{"every\nthing\x1b[2J"}, 2, kErr, "'every\\x0athing\\x1b[2J'"},
         {{"--help"}, 0, kOut, "1530"},  // the ports a firewall must let in
         {{"--version"}, 0, kOut, std::string("nasscout-cli ") + NASSCOUT_VERSION + "\n"},
@@ -222,6 +232,7 @@ TEST_F(CliInTheLab, OptionsEndWithTheirStatusAndTheirText)
     };
     for (const auto& [arguments, status, stream, text] : cases) {
         ProgramRun run = RunCli(arguments);
+        EXPECT_FALSE(std::filesystem::exists(lab.files.File("victim"))) << arguments.front();
         EXPECT_EQ(run.status, status) << arguments.front();
         EXPECT_NE((stream == kOut ? run.out : run.err).find(text), std::string::npos) << run.out << run.err;
         EXPECT_TRUE(stream == kOut || run.out.empty()) << run.out;

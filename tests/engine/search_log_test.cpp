@@ -3,9 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <regex>
 #include <string>
 
@@ -82,13 +88,34 @@ TEST_F(SearchLog, DatedFileHoldsBannersAroundStampedLinesAndTwoOpensOnOneDayShar
         << "the echo is the file's lines, banners excepted";
 }
 
-TEST_F(SearchLog, MissingDirectoryStillEchoesToStandardOutput)
+// A file the log may not write leaves the lines on standard output alone:
+// a missing directory, or, named like the day's log, a symbolic link (which
+// root's log used to follow to any file) or a FIFO (which would block).
+TEST_F(SearchLog, LinesGoOnlyToStandardOutputWhereNoRegularFileCanBeWritten)
 {
-    std::string missing = directory.path() + "/missing/";
-    ASSERT_EQ(OpenSearchLog(true, missing.c_str()), 1);
-    std::string printed = Printed([] { EXPECT_EQ(WriteSearchLog("only on screen"), 1); });
-    EXPECT_EQ(printed.rfind("only on screen*[", 0), 0u) << printed;
-    EXPECT_TRUE(directory.Files().empty());
+    const std::string victim = directory.path() + "/victim";
+    std::ofstream(victim) << "kept\n";
+    const std::string named = directory.slashed() + TodaysFileName();
+    const struct {
+        const char* what;
+        std::string directory;
+        std::function<void()> prepare;
+    } cases[] = {
+        {"missing directory", directory.path() + "/missing/", [] {}},
+        {"symbolic link", directory.slashed(), [&] { ASSERT_EQ(symlink(victim.c_str(), named.c_str()), 0); }},
+        {"dangling symbolic link", directory.slashed(),
+         [&] { ASSERT_EQ(symlink((directory.path() + "/nowhere").c_str(), named.c_str()), 0); }},
+        {"FIFO", directory.slashed(), [&] { ASSERT_EQ(mkfifo(named.c_str(), 0600), 0); }},
+    };
+    for (const auto& test : cases) {
+        unlink(named.c_str());
+        test.prepare();
+        ASSERT_EQ(OpenSearchLog(true, test.directory.c_str()), 1) << test.what;
+        std::string printed = Printed([] { EXPECT_EQ(WriteSearchLog("only on screen"), 1); });
+        EXPECT_EQ(printed.rfind("only on screen*[", 0), 0u) << test.what << ": " << printed;
+        EXPECT_EQ(ReadWholeFile(victim), "kept\n") << test.what;
+        EXPECT_FALSE(std::filesystem::exists(directory.path() + "/nowhere")) << test.what;
+    }
 }
 
 TEST_F(SearchLog, LinesUpTo1023CharactersAreKeptWholeAndLiterallyEmptyAndLongerOnesDropped)

@@ -38,7 +38,7 @@ std::string Replace(std::string text, const std::string& from, const std::string
 // Parses datagram from a heap block of exactly its size with no zero after
 // it, so that a sanitizer build catches any read past the received bytes. A
 // dropped datagram must leave the record as it was.
-std::optional<deviceinfo> Parse(const std::string& datagram)
+std::optional<deviceinfo> Parse(const std::string& datagram, const char* sender = kSender)
 {
     std::unique_ptr<char[]> bytes(new char[datagram.size()]);
     std::memcpy(bytes.get(), datagram.data(), datagram.size());
@@ -46,7 +46,7 @@ std::optional<deviceinfo> Parse(const std::string& datagram)
     std::strcpy(before.id, "kept");
     before.type = 7;
     device = before;
-    if (ParseSsdpMessage(bytes.get(), datagram.size(), kSender, device)) return device;
+    if (ParseSsdpMessage(bytes.get(), datagram.size(), sender, device)) return device;
     EXPECT_TRUE(device.compare(before)) << "a drop changed the record";
     return std::nullopt;
 }
@@ -171,7 +171,13 @@ TEST(SsdpMessage, DatagramsThatDescribeNoDeviceAreDroppedLeavingTheRecordAlone)
         {"name for a host", Replace(kAnswer, "192.168.1.20", "nas.example"), "dropped"},
         {"octet over 255", Replace(kAnswer, "192.168.1.20", "192.0.2.256"), "dropped"},
         {"long host", Replace(kAnswer, "192.168.1.20", std::string(40, '1')), "dropped"},
+        // Addresses no device can answer from: "Log In" would open this machine or nowhere.
+        {"loopback host", Replace(kAnswer, "192.168.1.20", "127.0.0.1"), "dropped"},
+        {"unspecified host", Replace(kAnswer, "192.168.1.20", "0.0.0.0"), "dropped"},
+        {"limited broadcast host", Replace(kAnswer, "192.168.1.20", "255.255.255.255"), "dropped"},
+        {"multicast host", Replace(kAnswer, "192.168.1.20", "224.0.0.251"), "dropped"},
     });
+    EXPECT_EQ(Seen(Parse(kNoLocation, "127.0.0.1")), "dropped") << "a loopback sender without LOCATION";
 }
 
 // The rest of the message stays in memory after the length, as in a reused buffer.

@@ -5,6 +5,7 @@
 #include <boost/program_options.hpp>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -65,8 +66,10 @@ bool InRange(const char* option, int value, int lowest, int highest, std::string
 }
 
 // The engine leaves its log off without a word when it cannot write the file
-// (a directory it may not write in, a path too long for it): this opens the
-// very file it appends to, named as it names it, so that the user hears why.
+// (a directory it may not write in, a path too long for it, a symbolic link
+// or anything but a regular file named like the log): this opens the very
+// file it appends to, named as it names it and as it opens it, so that the
+// user hears why.
 bool LogFileWritable(const std::string& directory, std::string& reason)
 {
     const std::time_t now = std::time(nullptr);
@@ -75,13 +78,17 @@ bool LogFileWritable(const std::string& directory, std::string& reason)
     char name[64];
     std::snprintf(name, sizeof name, "%02d-%02d-%02d-SearchDeviceLog.txt", local.tm_year + 1900, local.tm_mon + 1,
                   local.tm_mday);
-    const int file = open((directory + name).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    const int file = open((directory + name).c_str(),
+                          O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (file < 0) {
-        reason = std::strerror(errno);
+        reason = errno == ELOOP ? std::string(name) + " is a symbolic link" : std::strerror(errno);
         return false;
     }
+    struct stat opened;
+    const bool regular = fstat(file, &opened) == 0 && S_ISREG(opened.st_mode);
     close(file);
-    return true;
+    if (!regular) reason = std::string(name) + " is not a regular file";
+    return regular;
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include "device_output.h"
 
-#include "terminal_text.h"
+#include "printable_text.h"
 
 #include <algorithm>
 #include <array>
@@ -23,7 +23,7 @@ std::size_t Columns(const std::string& safe)
 
 std::string Cell(const char (&field)[DEVICEINFO_TEXT_SIZE])
 {
-    const std::string safe = tools::TerminalText(FieldText(field));
+    const std::string safe = printable::CellText(FieldText(field));
     return safe.empty() ? "-" : safe;
 }
 
@@ -109,7 +109,8 @@ void AddDeviceFields(const deviceinfo& device, nlohmann::ordered_json& object)
 std::string JsonLine(const nlohmann::ordered_json& value)
 {
     // dump() throws on bytes that are not UTF-8, and devices send any bytes.
-    return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    // It escapes C0 but leaves DEL, C1 and the format characters as they are.
+    return printable::JsonText(value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)) + "\n";
 }
 
 std::string FormatChange(const DeviceChange& change, std::time_t when, bool json)

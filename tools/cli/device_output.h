@@ -1,7 +1,8 @@
 // How nasscout-cli writes devices: the table, JSON objects and the event
 // lines of --watch. Every text of a record came from the network, so the
-// terminal formats pass it through tools::TerminalText and JSON replaces
-// what is not UTF-8.
+// terminal formats pass it through printable::CellText, and JSON replaces
+// what is not UTF-8 and escapes every character a terminal could obey or
+// that shows nothing.
 #pragma once
 
 #include "device_fields.h"
@@ -32,7 +33,8 @@ nlohmann::ordered_json DeviceJson(const deviceinfo& device);
 // The same fields, added to `object` after what it holds.
 void AddDeviceFields(const deviceinfo& device, nlohmann::ordered_json& object);
 
-// One line of JSON ending in '\n'; bytes that are not UTF-8 become U+FFFD.
+// One line of JSON ending in '\n'; bytes that are not UTF-8 become U+FFFD;
+// control and format characters are \u escapes.
 std::string JsonLine(const nlohmann::ordered_json& value);
 
 // One --watch event, as text or as a JSON line, stamped with `when`.

@@ -1,6 +1,6 @@
 #include "option_error.h"
 
-#include "terminal_text.h"
+#include "printable_text.h"
 
 #include <boost/program_options/cmdline.hpp>
 
@@ -97,7 +97,7 @@ std::string OptionErrorText(const po::error& failure)
 {
     const auto* named = dynamic_cast<const po::error_with_option_name*>(&failure);
     // The others have a fixed text.
-    if (named == nullptr) return EscapedText(failure.what());
+    if (named == nullptr) return printable::LineText(failure.what());
 
     const Values values = ErrorReader::Of(*named);
     std::string layout = named->m_error_template;
@@ -110,12 +110,12 @@ std::string OptionErrorText(const po::error& failure)
             layout = ReplacedOnce(layout, replacement.first, replacement.second);
         }
     }
-    return EscapedText(Filled(layout, values));
+    return printable::LineText(Filled(layout, values));
 }
 
 int ReportOptionError(const char* program, const std::string& message)
 {
-    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", program, EscapedText(message).c_str(), program);
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", program, printable::LineText(message).c_str(), program);
     return 2;
 }
 

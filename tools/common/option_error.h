@@ -10,7 +10,7 @@ namespace tools {
 // What `failure` says, with Boost's wording, formatted here: Boost 1.74's own
 // what() replaces each placeholder until none is left, so a value or option
 // that contains one ("%value%") keeps it busy forever. One line: what the
-// command line held goes through EscapedText.
+// command line held goes through printable::LineText.
 std::string OptionErrorText(const boost::program_options::error& failure);
 
 // Writes "PROGRAM: MESSAGE" and "Try 'PROGRAM --help'." to standard error,

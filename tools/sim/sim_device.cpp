@@ -1,6 +1,6 @@
 #include "sim_device.h"
 
-#include "terminal_text.h"
+#include "printable_text.h"
 #include "wire_protocol.h"
 
 #include <searchdevice/deviceinfo.h>
@@ -31,7 +31,7 @@ const DeviceField* FindField(const std::string& key)
 
 // What came from the command line or a file, quoted and escaped: every
 // message of ours is one line a terminal shows as it is.
-std::string Quoted(const std::string& text) { return "\"" + tools::EscapedText(text) + "\""; }
+std::string Quoted(const std::string& text) { return "\"" + printable::LineText(text) + "\""; }
 
 // What the receiver keeps of each text: a record field of 32 bytes with its terminator.
 constexpr std::size_t kLongestText = DEVICEINFO_TEXT_SIZE - 1;
@@ -168,7 +168,7 @@ bool ParseDeviceText(const std::string& text, SimDevice& device, std::string& er
 bool ReadJsonFile(const std::string& path, nlohmann::json& document, std::string& error)
 {
     // A directory opens like a file and fails only when read, with an exception of the stream's.
-    const std::string shown = tools::EscapedText(path);
+    const std::string shown = printable::LineText(path);
     std::error_code ignored;
     if (std::filesystem::is_directory(path, ignored)) {
         error = shown + ": cannot read: it is a directory";
@@ -187,7 +187,7 @@ bool ReadJsonFile(const std::string& path, nlohmann::json& document, std::string
         std::string reason = failure.what();
         const std::size_t prefixEnd = reason.find("] ");
         if (prefixEnd != std::string::npos) reason.erase(0, prefixEnd + 2);
-        error = shown + ": not valid JSON: " + tools::EscapedText(reason);
+        error = shown + ": not valid JSON: " + printable::LineText(reason);
         return false;
     } catch (const std::ios_base::failure&) {
         error = shown + ": cannot read: " + std::strerror(errno);
@@ -204,12 +204,12 @@ bool LoadDeviceFile(const std::string& path, std::vector<SimDevice>& devices, st
         return false;
     }
     if (!document.is_object() || !document.contains("devices") || !document["devices"].is_array()) {
-        error = tools::EscapedText(path) + ": expected an object with an array \"devices\"";
+        error = printable::LineText(path) + ": expected an object with an array \"devices\"";
         return false;
     }
     std::size_t number = 0;
     for (const nlohmann::json& entry : document["devices"]) {
-        const std::string where = tools::EscapedText(path) + ": device " + std::to_string(++number) + ": ";
+        const std::string where = printable::LineText(path) + ": device " + std::to_string(++number) + ": ";
         if (!entry.is_object()) {
             error = where + "not an object";
             return false;

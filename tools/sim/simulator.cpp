@@ -1,5 +1,6 @@
 #include "simulator.h"
 
+#include "close_on_exec_socket.h"
 #include "sim_messages.h"
 #include "wire_protocol.h"
 
@@ -54,7 +55,7 @@ bool Simulator::Open(std::string& error)
         udp::socket& socket = deviceSockets_.emplace_back(io_);
         // Bound to the device's address, its answers carry that source; the
         // outgoing interface makes its announcements leave where that address lives.
-        if (socket.open(udp::v4(), failure) ||
+        if (OpenCloseOnExec(socket, failure) ||
             socket.set_option(asio::ip::multicast::outbound_interface(address), failure) ||
             socket.bind(udp::endpoint(address, 0), failure)) {
             error = "cannot bind device address " + address.to_string() + ": " + failure.message();
@@ -62,7 +63,7 @@ bool Simulator::Open(std::string& error)
         }
     }
 
-    if (broadcastSocket_.open(udp::v4(), failure) ||
+    if (OpenCloseOnExec(broadcastSocket_, failure) ||
         broadcastSocket_.bind(udp::endpoint(asio::ip::address_v4::any(), wire::kBroadcastReplyPort), failure)) {
         error = "cannot bind UDP port " + std::to_string(wire::kBroadcastReplyPort) +
                 " for the broadcast search: " + failure.message();
@@ -70,7 +71,7 @@ bool Simulator::Open(std::string& error)
     }
 
     const asio::ip::address_v4 group = asio::ip::make_address_v4(wire::kMulticastGroup);
-    if (searchSocket_.open(udp::v4(), failure) ||
+    if (OpenCloseOnExec(searchSocket_, failure) ||
         searchSocket_.bind(udp::endpoint(asio::ip::address_v4::any(), wire::kMulticastPort), failure)) {
         error = "cannot bind UDP port " + std::to_string(wire::kMulticastPort) + " for M-SEARCH: " + failure.message();
         return false;

@@ -1,0 +1,36 @@
+// Text that came from the network (or a command line), made fit to show on a
+// terminal, in a log line, in JSON or in a table: nothing in it can move the
+// cursor, set a title, start a forged line or pass for other text.
+//
+// Pure functions, safe on any thread. The variants that write into a
+// caller's buffer never allocate, for receive threads.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace printable {
+
+// Control characters (C0 with CR and LF, DEL, C1) and bytes that are not
+// well-formed UTF-8 become '?' each, so that a table column keeps its width.
+// Format characters, which show nothing (zero-width U+200B, the bidi
+// overrides such as U+202E, U+FEFF ...), become "<U+200B>": "at<U+200B>las"
+// cannot pass for "atlas".
+std::string CellText(std::string_view text);
+
+// The same with "\xHH" for each byte of a control character or of a broken
+// sequence, so that a message or a log line says what was there.
+std::string LineText(std::string_view text);
+
+// LineText into `out`, which has room for kLineTextGrowth * text.size() + 1
+// bytes: the text, zero-terminated; its length. Never allocates.
+constexpr std::size_t kLineTextGrowth = 4;
+std::size_t LineTextInto(std::string_view text, char* out);
+
+// A JSON text (well-formed UTF-8, as a JSON writer makes it) with DEL, the
+// C1 characters and the format characters inside its strings written as
+// \u escapes; a JSON reader gets the same strings back.
+std::string JsonText(std::string_view json);
+
+}  // namespace printable

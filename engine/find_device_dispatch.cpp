@@ -5,8 +5,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
-#include <string_view>
 
 AnnotatedMutex<boost::mutex> g_findDeviceMutex;
 FindDeviceCallback g_findDeviceCallback = nullptr;
@@ -30,7 +28,7 @@ void WriteReportLog(int nSearchPort, const char* format, ...)
 struct LoggedText {
     explicit LoggedText(const char (&field)[DEVICEINFO_TEXT_SIZE])
     {
-        printable::LineTextInto(std::string_view(field, strnlen(field, DEVICEINFO_TEXT_SIZE)), text);
+        printable::LineTextInto(printable::Field(field), text);
     }
     char text[printable::kLineTextGrowth * DEVICEINFO_TEXT_SIZE + 1];
 };

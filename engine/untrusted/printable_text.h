@@ -7,10 +7,19 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <string_view>
 
 namespace printable {
+
+// The text of a fixed-size field, such as a device record's: up to its
+// terminator, or all of it where it has none.
+template <std::size_t N>
+std::string_view Field(const char (&field)[N])
+{
+    return std::string_view(field, strnlen(field, N));
+}
 
 // Control characters (C0 with CR and LF, DEL, C1) and bytes that are not
 // well-formed UTF-8 become '?' each, so that a table column keeps its width.

@@ -17,17 +17,6 @@
 
 namespace {
 
-// A cell's text fit for a terminal: the texts come from the network, and a
-// control character (C0, DEL or C1) could drive the terminal; "?" stands in.
-QString printable(QString text)
-{
-    for (QChar &c : text) {
-        if (c.category() == QChar::Other_Control)
-            c = u'?';
-    }
-    return text;
-}
-
 // The rows as the table shows them (sorted as the user sorted), under the
 // column titles, as aligned text.
 QString tableText(const QAbstractItemModel &table)
@@ -41,7 +30,7 @@ QString tableText(const QAbstractItemModel &table)
     for (int row = 0; row < table.rowCount(); ++row) {
         QStringList cells;
         for (int column = 0; column < columns; ++column)
-            cells << printable(table.index(row, column).data().toString());
+            cells << table.index(row, column).data().toString();  // printable already
         lines << cells;
     }
     QList<qsizetype> widths(columns, 0);

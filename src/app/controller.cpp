@@ -1,8 +1,10 @@
 #include "controller.h"
 
+#include "device_address.h"
 #include "device_store.h"
 #include "language_loader.h"
 #include "parse_operation.h"
+#include "printable_text.h"
 
 #include <QDebug>
 #include <QEvent>
@@ -16,8 +18,7 @@
 #include <QTimer>
 #include <QUrl>
 
-#include <arpa/inet.h>
-
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,30 +37,24 @@ const std::array<QString, 3> kColumnKeys = {QStringLiteral("List1"), QStringLite
 // A language table of this many entries or fewer is reported as incomplete.
 constexpr int kIncompleteLanguageTableSize = 4;
 
+// A record's text as a cell shows it: the texts come from the network, so
+// what a terminal would obey and what shows nothing are made visible.
 QString fieldText(const char (&field)[DEVICEINFO_TEXT_SIZE])
 {
-    return QString::fromLocal8Bit(field, qsizetype(strnlen(field, DEVICEINFO_TEXT_SIZE)));
+    return QString::fromStdString(printable::CellText(printable::Field(field)));
 }
 
 // The address itself when `text` is a dotted IPv4 address in its one
-// canonical form: four decimal numbers 0-255 without leading zeros. The text
-// comes from the network, and nothing else may reach the desktop's URL
-// opener: no short ("127.1") or hexadecimal ("0x7f.0.0.1") form, no port,
-// path or scheme of its own.
-std::optional<in_addr> dottedIPv4(const QString &text)
+// canonical form that a device can have. The text comes from the network, and
+// nothing else may reach the desktop's URL opener: no short ("127.1") or
+// hexadecimal ("0x7f.0.0.1") form, no port, path or scheme of its own, and
+// never this machine (loopback) or a broadcast or multicast group.
+std::optional<quint32> dottedIPv4(const QString &text)
 {
     const QByteArray latin1 = text.toLatin1();
-    if (latin1.size() != text.size() || latin1.size() > INET_ADDRSTRLEN - 1)
+    if (latin1.size() != text.size())
         return std::nullopt;
-    in_addr address{};
-    // glibc's inet_pton takes exactly the dotted-decimal form; the round trip
-    // also turns away an embedded NUL that would hide a tail from it.
-    char canonical[INET_ADDRSTRLEN] = {};
-    if (inet_pton(AF_INET, latin1.constData(), &address) != 1
-        || inet_ntop(AF_INET, &address, canonical, sizeof canonical) == nullptr
-        || latin1 != canonical)
-        return std::nullopt;
-    return address;
+    return DeviceAddress(std::string_view(latin1.constData(), std::size_t(latin1.size())));
 }
 
 }  // namespace
@@ -67,8 +62,8 @@ std::optional<in_addr> dottedIPv4(const QString &text)
 DeviceRows::Row DeviceRows::Row::fromDevice(const deviceinfo &device)
 {
     Row row{fieldText(device.host), fieldText(device.ip), fieldText(device.product)};
-    const std::optional<in_addr> address = dottedIPv4(row.IP);
-    row.ipOrder = address ? ntohl(address->s_addr) : (quint64(1) << 32);
+    const std::optional<quint32> address = dottedIPv4(row.IP);
+    row.ipOrder = address ? *address : (quint64(1) << 32);
     return row;
 }
 
@@ -195,6 +190,7 @@ void Controller::getDeviceList()
 {
     std::vector<deviceinfo> vListDevice;
     CopyDeviceList(GetDeviceStore(), vListDevice);
+    sayWhenDevicesWereTurnedAway();
 
     if (counter_ >= kSearchWindowTicks) {
         setButtonsEnabled(true);
@@ -228,6 +224,18 @@ void Controller::getDeviceList()
     device_->replaceAll(std::move(copied));
     count_ = int(vListDevice.size());
     selectAddresses(selected);
+}
+
+void Controller::sayWhenDevicesWereTurnedAway()
+{
+    if (saidDevicesWereTurnedAway_)
+        return;
+    const std::uint64_t turnedAway = DevicesTurnedAway(GetDeviceStore());
+    if (turnedAway == 0)
+        return;
+    saidDevicesWereTurnedAway_ = true;
+    qWarning("the device list holds %zu devices at most; answers of further devices are turned away (%llu so far)",
+             kMostListedDevices, static_cast<unsigned long long>(turnedAway));
 }
 
 void Controller::onRefreash()
@@ -366,7 +374,7 @@ void Controller::openSelectedDevice(const QString &addressForm)
     const QString ip = device_->rows().at(row).IP;
     if (!dottedIPv4(ip)) {
         // QDebug quotes the text and escapes what a terminal would act on.
-        qWarning() << "not opening the device at" << ip << "(not a dotted IPv4 address)";
+        qWarning() << "not opening the device at" << ip << "(no address a device can have)";
         return;
     }
     QDesktopServices::openUrl(QUrl(addressForm.arg(ip), QUrl::StrictMode));

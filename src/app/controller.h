@@ -47,8 +47,8 @@ public:
         // no address come last.
         quint64 ipOrder = 0;
 
-        // The texts of the record's host, ip and product, decoded as the
-        // system's 8-bit text.
+        // The texts of the record's host, ip and product, decoded as UTF-8,
+        // with control and format characters made visible.
         static Row fromDevice(const deviceinfo &device);
         bool operator==(const Row &other) const;
     };
@@ -154,6 +154,8 @@ private:
     // A screen reader announces the table by the caption above it.
     void nameTableAfterCaption();
     void openSelectedDevice(const QString &addressForm);
+    // One console line, the first time the store's list was full.
+    void sayWhenDevicesWereTurnedAway();
     // A rebuild keeps the user's selection: the rows of the same addresses.
     QSet<QString> selectedAddresses() const;
     void selectAddresses(const QSet<QString> &addresses);
@@ -170,4 +172,5 @@ private:
     int counter_ = 0;                // ticks of the current search window, 0 to 11
     int count_ = 0;                  // devices in the list at its last rebuild
     bool searchWindowOpen_ = false;  // until searchWindowEnded is emitted
+    bool saidDevicesWereTurnedAway_ = false;
 };

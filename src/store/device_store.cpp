@@ -1,6 +1,7 @@
 #include "device_store.h"
 
 #include "diagnostic_lines.h"
+#include "printable_text.h"
 
 #include <unistd.h>
 
@@ -50,14 +51,13 @@ DiagnosticLines& VendorLines()
 }
 
 // "\nNewDeviceInfo.factory = %s\n", put together by hand: it is printed for
-// every answer.
-void PrintVendorLine(const char* factory)
+// every answer, accepted or not, and the vendor is whatever a device sent.
+void PrintVendorLine(const char (&factory)[DEVICEINFO_TEXT_SIZE])
 {
     static constexpr std::string_view kStart = "\nNewDeviceInfo.factory = ";
-    char line[kStart.size() + DEVICEINFO_TEXT_SIZE + 1];
-    const std::size_t factoryLength = strnlen(factory, DEVICEINFO_TEXT_SIZE);
+    char line[kStart.size() + printable::kLineTextGrowth * DEVICEINFO_TEXT_SIZE + 2];
     std::memcpy(line, kStart.data(), kStart.size());
-    std::memcpy(line + kStart.size(), factory, factoryLength);
+    const std::size_t factoryLength = printable::LineTextInto(printable::Field(factory), line + kStart.size());
     line[kStart.size() + factoryLength] = '\n';
     VendorLines().Post(std::string_view(line, kStart.size() + factoryLength + 1));
 }
@@ -78,12 +78,17 @@ bool IsListedVendor(const char* factory)
 bool SurvivesAgeing(const deviceinfo& entry) { return entry.lifetime >= kShortestKeptLifetime + kAgeingStep; }
 
 // Refreshes the lifetime of an identical entry, replaces the entry with the
-// record's ip, or appends the record; what it did, if more than a refresh.
-// Out of memory for the append, throws std::bad_alloc with the list unchanged.
+// record's ip, or appends the record while there is room; what it did, if
+// more than a refresh. Out of memory for the append, throws std::bad_alloc
+// with the list unchanged.
 std::optional<StoreEvent> Keep(DeviceStore* store, const deviceinfo& device) REQUIRES(store->mutex)
 {
     deviceinfo* entry = store->devices.FindByIp(device.ip);
     if (entry == nullptr) {
+        if (store->devices.size() >= kMostListedDevices) {
+            ++store->turnedAway;
+            return std::nullopt;
+        }
         store->devices.Append(device);
         return StoreEvent::Appended;
     }
@@ -163,7 +168,9 @@ void AddDevice(DeviceStore* store, deviceinfo* device)
         event = Keep(store, *device);
     } catch (const std::bad_alloc&) {
         // Dropped: this runs on an engine thread, where an exception has nowhere to go.
-        std::fprintf(stderr, "nasscout: out of memory, device %.32s (%.32s) not listed\n", device->ip, device->id);
+        std::fprintf(stderr, "nasscout: out of memory, device %s (%s) not listed\n",
+                     printable::LineText(printable::Field(device->ip)).c_str(),
+                     printable::LineText(printable::Field(device->id)).c_str());
         return;
     }
     if (event) Notify(store, *event, *device);
@@ -178,6 +185,12 @@ void RemoveDevice(DeviceStore* store, const deviceinfo* device)
         removed = store->devices.RemoveFirstWithId(device->id);
     }
     if (removed) Notify(store, StoreEvent::ByeBye, *removed);
+}
+
+std::uint64_t DevicesTurnedAway(DeviceStore* store)
+{
+    StoreLock lock(store->mutex);
+    return store->turnedAway;
 }
 
 bool FlushVendorLines(std::chrono::milliseconds timeout) { return VendorLines().Flush(timeout); }

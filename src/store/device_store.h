@@ -17,6 +17,8 @@
 #include <searchdevice/SearchDeviceLib.h>
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <vector>
@@ -39,14 +41,21 @@ enum class StoreEvent {
 // store (CopyDeviceList) but must not change it, call the engine or throw.
 using StoreObserver = std::function<void(StoreEvent event, deviceinfo entry)>;
 
+// The most devices the list holds: far above any real network (the
+// benchmarks run 4000), and a bound on what a flood of answers from made-up
+// devices can cost. Reports of further addresses are turned away and counted.
+constexpr std::size_t kMostListedDevices = 16384;
+
 struct DeviceStore {
     // Held from a change until its events are delivered, so the observer
     // sees the changes of all threads in the order they were made.
     AnnotatedMutex<std::mutex> eventMutex ACQUIRED_BEFORE(mutex);
     // Not recursive: no operation takes it twice.
     AnnotatedMutex<std::mutex> mutex;
-    // In order of first appearance, one entry per ip.
+    // In order of first appearance, one entry per ip; at most kMostListedDevices.
     DeviceList devices GUARDED_BY(mutex);
+    // Reports of new addresses turned away because the list was full.
+    std::uint64_t turnedAway GUARDED_BY(mutex) = 0;
     // Written before the engine starts; read-only while it runs.
     FindDeviceCallback applicationCallback = nullptr;
     // May be empty. Written before the engine starts and while nobody ages or
@@ -79,10 +88,12 @@ void StopDeviceSearch();
 void* DeviceStoreCallback(void* pDevice, int nSearchPort);
 
 // Upper-cases the vendor, prints "\nNewDeviceInfo.factory = %s\n" (unless
-// the store prints no vendor lines), and keeps the record if its vendor is
-// listed: refreshed when identical, replaced in place when its ip is known,
-// appended otherwise. A record that cannot be appended for lack of memory is
-// dropped with a line on standard error.
+// the store prints no vendor lines; the vendor made printable), and keeps the
+// record if its vendor is listed: refreshed when identical, replaced in place
+// when its ip is known, appended otherwise, unless the list holds
+// kMostListedDevices already: then it is turned away and counted. A record
+// that cannot be appended for lack of memory is dropped with a line on
+// standard error.
 //
 // The vendor line goes to standard output through a bounded buffer that a
 // thread of its own writes: a reader that stalls delays no report, and
@@ -96,6 +107,10 @@ bool FlushVendorLines(std::chrono::milliseconds timeout);
 // What a program waits for its last vendor lines at exit: plenty for a
 // reader that keeps up, short enough that a stalled one cannot hold the exit.
 constexpr std::chrono::milliseconds kLastVendorLinesWait{500};
+
+// Reports turned away so far because the list was full; the front ends say
+// so once.
+std::uint64_t DevicesTurnedAway(DeviceStore* store);
 
 // Removes the first entry with the record's id.
 void RemoveDevice(DeviceStore* store, const deviceinfo* device);

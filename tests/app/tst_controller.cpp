@@ -264,9 +264,11 @@ void tst_Controller::opensTheOneSelectedDevice_data()
     QTest::newRow("sorted by address, descending")
         << three << 1 << Qt::DescendingOrder << QList<int>{2} << "My storage" << "smb://198.51.100.9";
 
-    // The "IP" text comes from the network: nothing but a dotted address opens.
+    // The "IP" text comes from the network: nothing but the dotted address of
+    // a device opens, never this machine, a broadcast or a multicast group.
     for (const char *hostile : {"127.1", "0x7f.0.0.1", "01.2.3.4", "1.2.3.4:8080", "1.2.3.4/admin", "256.1.2.3",
-                                "1.2.3.4 ", "1.2.3.4.5", "nas.example", "user@1.2.3.4", ""}) {
+                                "1.2.3.4 ", "1.2.3.4.5", "nas.example", "user@1.2.3.4", "", "127.0.0.1",
+                                "0.0.0.0", "255.255.255.255", "224.0.0.251"}) {
         QTest::addRow("hostile \"%s\"", hostile)
             << QStringList{QString::fromLatin1(hostile)} << -1 << Qt::AscendingOrder << QList<int>{0} << "Log In"
             << "";

@@ -159,4 +159,19 @@ TEST(WatchPrinter, AFailedWriteEndsItWithoutAStop)
     std::fclose(full);
 }
 
+// Events queued for a reader that does not read once grew without bound,
+// as fast as a device made up changes: past the bound they are counted.
+TEST(WatchPrinter, AStalledReaderCostsDroppedChangesNotMemory)
+{
+    Events flood;
+    for (std::size_t index = 0; index < cli::WatchPrinter::kMostQueuedEvents + 3; ++index) {
+        flood.emplace_back(StoreEvent::Appended,
+                           Answer("198.18." + std::to_string(index / 250) + "." + std::to_string(index % 250),
+                                  "id-" + std::to_string(index)));
+    }
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Printed(flood).size(), cli::WatchPrinter::kMostQueuedEvents);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "nasscout-cli: 3 changes not shown: standard output fell behind\n");
+}
+
 }  // namespace

@@ -84,15 +84,53 @@ TEST_F(DeviceStoreRules, ApplicationGetsEveryReportAsTheEngineSentItAndAddedOnes
 TEST_F(DeviceStoreRules, OnlyTheFiveCodesAsWholeTextsAreListed)
 {
     const char* listed[] = {"Zorva", "belmir4", "QUENDA", "taviro", "NeStRaL"};
-    const char* refused[] = {"ZORVAX", "ZORV", "ZORVA ", " ZORVA", "QUENDA-2", "BELMIR", "", "ACME", "zorv\xe4"};
+    const char* refused[] = {"ZORVAX", "ZORV", "ZORVA ", " ZORVA", "QUENDA-2", "BELMIR", "", "ACME", "zorv\xe4",
+                             "\x1b]0;T\x07\x1b[2J"};
     int address = 1;
     for (const char* vendor : listed) Report(Device(("192.0.2." + std::to_string(address++)).c_str(), vendor, vendor));
     for (const char* vendor : refused) Report(Device(("192.0.2." + std::to_string(address++)).c_str(), vendor, vendor));
 
     EXPECT_EQ(Listed(), "Zorva:60 belmir4:60 QUENDA:60 taviro:60 NeStRaL:60");
-    EXPECT_EQ(g_forwarded.size(), 14u) << "refused reports still reach the application";
-    EXPECT_NE(StandardOutput().find("\nNewDeviceInfo.factory = ZORV\xe4\n"), std::string::npos)
-        << "only a to z change case";
+    EXPECT_EQ(g_forwarded.size(), 15u) << "refused reports still reach the application";
+    const std::string printed = StandardOutput();
+    EXPECT_NE(printed.find("\nNewDeviceInfo.factory = ZORV\\xe4\n"), std::string::npos)
+        << "only a to z change case, and a byte that is no UTF-8 shows as what it is";
+    EXPECT_NE(printed.find("\nNewDeviceInfo.factory = \\x1b]0;T\\x07\\x1b[2J\n"), std::string::npos)
+        << "a vendor that would set the terminal's title and clear it is printed harmless: " << printed;
+}
+
+// A flood of made-up devices once grew the list without bound: past its
+// room, new addresses are turned away and counted, while the listed devices
+// still change and leave, and a departure makes room again.
+TEST_F(EmptyStore, AFullListTurnsNewAddressesAwayAndCountsThem)
+{
+    std::size_t events = 0;
+    store->observer = [&events](StoreEvent, deviceinfo) { ++events; };
+    const auto report = [](const std::string& ip, const std::string& id, int32_t type = DEVICE_TYPE_ANSWER,
+                           const char* host = "nas") {
+        deviceinfo device = Device(ip.c_str(), id.c_str(), "ZORVA", type, host);
+        DeviceStoreCallback(&device, 1900);
+    };
+    const auto address = [](std::size_t index) {
+        return "198.18." + std::to_string(index / 250) + "." + std::to_string(1 + index % 250);
+    };
+    for (std::size_t index = 0; index < kMostListedDevices; ++index) report(address(index), "id-" + std::to_string(index));
+    ASSERT_EQ(StoredDevices().size(), kMostListedDevices);
+    const std::uint64_t turnedAwayBefore = DevicesTurnedAway(store);
+    events = 0;
+
+    report("203.0.113.1", "beyond-1");
+    report("203.0.113.2", "beyond-2");
+    EXPECT_EQ(DevicesTurnedAway(store), turnedAwayBefore + 2);
+    EXPECT_EQ(events, 0u) << "no event for what is not listed";
+
+    report(address(0), "id-0", DEVICE_TYPE_ANSWER, "renamed");
+    EXPECT_STREQ(StoredDevices().front().host, "renamed");
+    report(address(1), "id-1", DEVICE_TYPE_BYEBYE);
+    report("203.0.113.1", "beyond-1");
+    EXPECT_STREQ(StoredDevices().back().id, "beyond-1");
+    EXPECT_EQ(StoredDevices().size(), kMostListedDevices);
+    EXPECT_EQ(DevicesTurnedAway(store), turnedAwayBefore + 2);
 }
 
 // Each change, what the observer hears of it, and the list a copy then holds.

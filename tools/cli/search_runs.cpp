@@ -12,6 +12,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -68,6 +70,19 @@ void ShowProgress(int secondsLeft, std::size_t found)
 
 void ClearProgress() { std::fputs("\r\33[K", stderr); }
 
+// One line on standard error, once, when the store's list was full: the
+// results then miss devices.
+void SayWhenDevicesWereTurnedAway(DeviceStore* store)
+{
+    static std::atomic<bool> said{false};
+    const std::uint64_t turnedAway = DevicesTurnedAway(store);
+    if (turnedAway == 0 || said.exchange(true)) return;
+    std::fprintf(stderr,
+                 "nasscout-cli: the device list holds %zu devices at most; %llu answers of further devices were "
+                 "turned away\n",
+                 kMostListedDevices, static_cast<unsigned long long>(turnedAway));
+}
+
 }  // namespace
 
 int RunSearch(const CliOptions& options, std::FILE* results)
@@ -89,6 +104,7 @@ int RunSearch(const CliOptions& options, std::FILE* results)
     if (progress) ClearProgress();
     CopyDeviceList(store, devices);
     StopDeviceSearch();
+    SayWhenDevicesWereTurnedAway(store);
 
     std::string text;
     if (options.json) {
@@ -126,8 +142,9 @@ int RunWatch(const CliOptions& options, std::FILE* results)
     DeviceStore* store = GetDeviceStore();
     store->observer = [&printer](StoreEvent event, deviceinfo entry) { printer.OnStoreEvent(event, entry); };
     StartEngine(store, options);
-    std::thread searcher([&searchStop, &options] {
-        SearchAndAgeUntilStopped(searchStop, nullptr, std::chrono::seconds(options.intervalSeconds));
+    std::thread searcher([&searchStop, &options, store] {
+        SearchAndAgeUntilStopped(
+            searchStop, [store] { SayWhenDevicesWereTurnedAway(store); }, std::chrono::seconds(options.intervalSeconds));
     });
     if (isatty(STDERR_FILENO) == 1) std::fputs("Watching for devices; Ctrl-C stops.\n", stderr);
 

@@ -1,5 +1,7 @@
 #include "watch_printer.h"
 
+#include "printable_text.h"
+
 #include <algorithm>
 #include <new>
 #include <utility>
@@ -37,6 +39,10 @@ void WatchPrinter::OnStoreEvent(StoreEvent event, deviceinfo entry)
     bool wasEmpty = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (queue_.size() >= kMostQueuedEvents) {
+            ++dropped_;
+            return;
+        }
         try {
             wasEmpty = queue_.empty();
             queue_.push_back({event, entry, std::time(nullptr)});
@@ -48,7 +54,8 @@ void WatchPrinter::OnStoreEvent(StoreEvent event, deviceinfo entry)
         // Otherwise Run is busy and takes this event with the ones before it.
         if (wasEmpty) wake_.notify_one();
     } else {
-        std::fprintf(stderr, "nasscout-cli: out of memory, a change of device %.32s not shown\n", entry.ip);
+        std::fprintf(stderr, "nasscout-cli: out of memory, a change of device %s not shown\n",
+                     printable::LineText(printable::Field(entry.ip)).c_str());
     }
 }
 
@@ -72,11 +79,17 @@ bool WatchPrinter::Run()
     for (;;) {
         std::deque<Queued> events;
         bool stopped = false;
+        std::uint64_t dropped = 0;
         {
             std::unique_lock<std::mutex> lock(mutex_);
             wake_.wait(lock, [this] { return stopped_ || !queue_.empty(); });
             events.swap(queue_);
+            std::swap(dropped, dropped_);
             stopped = stopped_;
+        }
+        if (dropped > 0) {
+            std::fprintf(stderr, "nasscout-cli: %llu changes not shown: standard output fell behind\n",
+                         static_cast<unsigned long long>(dropped));
         }
         std::string lines;
         for (const Queued& queued : events) {

@@ -12,6 +12,8 @@
 #include "device_store.h"
 
 #include <condition_variable>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <deque>
@@ -34,8 +36,14 @@ public:
 
     // Queues the event, stamped with the time now, and wakes Run. Never
     // writes the results and never throws: an event that finds no memory is
-    // lost with a line on standard error.
+    // lost with a line on standard error. While a reader that stalls keeps
+    // kMostQueuedEvents queued, further events are dropped and counted, and
+    // Run says so on standard error.
     void OnStoreEvent(StoreEvent event, deviceinfo entry);
+
+    // A full list's worth of appearances: the queue of a stalled reader
+    // cannot grow with the changes a device makes up.
+    static constexpr std::size_t kMostQueuedEvents = kMostListedDevices;
 
     // Ends Run once it has written what is queued.
     void Stop();
@@ -63,6 +71,7 @@ private:
     std::condition_variable wake_;
     // Guarded by mutex_.
     std::deque<Queued> queue_;
+    std::uint64_t dropped_ = 0;
     bool stopped_ = false;
 
     // Printing thread only: the merged record of every listed address.

@@ -3,6 +3,7 @@
 #include "cli_options.h"
 #include "device_store.h"
 #include "option_error.h"
+#include "port67_handover.h"
 #include "search_runs.h"
 
 #include <fcntl.h>
@@ -46,6 +47,7 @@ std::FILE* TakeStandardOutput(bool quiet, std::string& error)
 
 int main(int argc, char** argv)
 {
+    RunThroughPort67Helper(argv, "nasscout-cli");
     // A reader that goes away (`nasscout-cli | head -1`) makes the next write
     // fail, and the program ends with status 1 as for any failed write.
     std::signal(SIGPIPE, SIG_IGN);

@@ -104,8 +104,9 @@ address, and shows each device as its answer arrives.
 .
 The package holds the window (nasscout), the same search in a terminal
 (nasscout-cli), and tools to try it on simulated devices without touching a
-real network (nasscout-sim, nasscout-lab). The window and nasscout-cli get
-the capability to bind port 67 for the broadcast search; ufw and firewalld
-profiles open the ports that answers come back to.")
+real network (nasscout-sim, nasscout-lab). A small helper that loads only
+libc holds the capability to bind port 67 for the broadcast search and hands
+the socket to the window and nasscout-cli, which hold no privilege; ufw and
+firewalld profiles open the ports that answers come back to.")
 
 include(CPack)

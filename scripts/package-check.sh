@@ -32,10 +32,12 @@ libdir=/usr/lib/$multiarch
 work=$(mktemp -d /tmp/nasscout-package-check.XXXXXX)
 chmod 755 "$work"  # the unprivileged search below writes its log in here
 installed=0
+statoverride=0
 # Purges what the check installed, dependencies apt pulled in included, and
 # compares the machine's package list with the one taken before.
 cleanup() {
   local status=$?
+  [ "$statoverride" -eq 0 ] || dpkg-statoverride --remove /usr/libexec/nasscout/nasscout-port67 || status=1
   if [ "$installed" -eq 1 ]; then
     dpkg-query -W -f='${db:Status-Abbrev} ${binary:Package}\n' | awk '$1 !~ /^[up]n/ {print $2}' | sort \
       > "$work/names-after-install"
@@ -47,7 +49,7 @@ cleanup() {
       echo "package-check: FAILED: the purge left the package list changed (above)" >&2
       status=1
     fi
-    for leftover in /usr/bin/nasscout /usr/bin/nasscout-cli /etc/ufw/applications.d/nasscout \
+    for leftover in /usr/bin/nasscout /usr/bin/nasscout-cli /usr/libexec/nasscout /etc/ufw/applications.d/nasscout \
                     "$libdir/libsearchdevice.so.1" /usr/include/searchdevice; do
       [ ! -e "$leftover" ] || { echo "package-check: FAILED: $leftover is left after the purge" >&2; status=1; }
     done
@@ -92,7 +94,8 @@ expect_files "$development_deb" "$libdir/libsearchdevice.so" \
 refuse_files "$development_deb" 'libsearchdevice\.so\.|^/usr/bin'
 pngs=()
 for size in 16 24 32 48 64 128 256; do pngs+=("/usr/share/icons/hicolor/${size}x$size/apps/nasscout.png"); done
-expect_files "$programs_deb" /usr/bin/nasscout /usr/bin/nasscout-cli /usr/bin/nasscout-sim /usr/bin/nasscout-lab \
+helper=/usr/libexec/nasscout/nasscout-port67
+expect_files "$programs_deb" /usr/bin/nasscout /usr/bin/nasscout-cli /usr/bin/nasscout-sim /usr/bin/nasscout-lab "$helper" \
   /usr/share/applications/nasscout.desktop /usr/share/icons/hicolor/scalable/apps/nasscout.svg "${pngs[@]}" \
   /usr/share/metainfo/io.github.nasscout.nasscout.metainfo.xml \
   /usr/share/man/man1/nasscout.1.gz /usr/share/man/man1/nasscout-cli.1.gz \
@@ -117,8 +120,8 @@ for needed in "libsearchdevice1 (= " libqt6widgets6 libboost-program-options lib
 done
 control_file "$programs_deb" conffiles | grep -qx /etc/ufw/applications.d/nasscout ||
   fail "the ufw profile is not a conffile"
-control_file "$programs_deb" postinst | grep -q "setcap cap_net_bind_service=+ep" ||
-  fail "nasscout's postinst does not set the capability"
+control_file "$programs_deb" postinst | grep -q "setcap cap_net_bind_service=+ep \"\$helper\"" ||
+  fail "nasscout's postinst does not give the helper its capability"
 
 step "lintian"
 mkdir "$work/lintian"  # lintian leaves its caches in TMPDIR
@@ -142,39 +145,77 @@ step "installed programs"
 setpriv --reuid=nobody --regid=nogroup --clear-groups /usr/bin/nasscout-cli --version | grep -q "$(control_field "$programs_deb" Version)" ||
   fail "nasscout-cli --version does not say the package's version"
 /usr/bin/nasscout --version > /dev/null
-for program in /usr/bin/nasscout /usr/bin/nasscout-cli; do
-  getcap "$program" | grep -q "cap_net_bind_service=ep" || fail "$program lacks cap_net_bind_service: $(getcap "$program")"
+
+step "only the helper holds a capability, and it links libc alone"
+getcap "$helper" | grep -q "cap_net_bind_service=ep" || fail "$helper lacks cap_net_bind_service: $(getcap "$helper")"
+for package in "${ours[@]}"; do
+  dpkg -L "$package" | while read -r file; do
+    [ -f "$file" ] && [ "$file" != "$helper" ] && [ -n "$(getcap "$file")" ] && fail "$file has a capability: $(getcap "$file")"
+    true
+  done
 done
-find /usr/bin -name 'nasscout*' -perm /6000 | grep . && fail "a nasscout program is setuid or setgid"
+needed=$(readelf -d "$helper" | awk '/NEEDED/ {print $5}')
+[ "$needed" = "[libc.so.6]" ] || fail "$helper links more than libc: $needed"
+find /usr/bin /usr/libexec/nasscout -name 'nasscout*' -perm /6000 | grep . && fail "a nasscout program is setuid or setgid"
 desktop-file-validate /usr/share/applications/nasscout.desktop
 
 # A device for every search below, on nasscout-lab's own private network.
 lab=(nasscout-lab --device "ip=198.51.100.20,id=4f2a-77,host=nas1,vendor=ZORVA,product=NS200,detail=A1,version=2.1.0" --)
 
-step "an unprivileged search includes the broadcast search"
+step "an unprivileged search includes the broadcast search, through the helper"
 mkdir -m 1777 "$work/log"
 "${lab[@]}" setpriv --reuid=nobody --regid=nogroup --clear-groups \
   /usr/bin/nasscout-cli --seconds 3 --json --log "$work/log" > "$work/found.json" 2> "$work/cli.err" ||
   { cat "$work/cli.err" >&2; fail "nasscout-cli ended with an error"; }
 grep -q '"host":"nas1"' "$work/found.json" || fail "nasscout-cli did not find the device: $(cat "$work/found.json")"
 # The broadcast worker logs as "SendThread 67": it must have taken an answer.
+grep -q "SendThread 67 : Took the socket of port 67 that the program was handed" "$work/log"/* ||
+  fail "nasscout-cli, run by nobody, was not handed port 67 by the helper"
 grep -q "SendThread 67 : Handle Broadcast Recive Information Success" "$work/log"/* ||
   fail "the broadcast search of nasscout-cli, run by nobody, took no answer: $(grep -h 'SendThread 67 : .*Error' "$work/log"/*)"
 
-step "the window, run by nobody, binds port 67 too"
-# The window has no log: a shell in the finder host looks for its socket on
-# port 67 while it searches (nothing else there binds it).
+step "the window, run by nobody, holds port 67, and a style plugin it is told to load holds nothing"
+# Any user can have a Qt program load code of theirs (QT_PLUGIN_PATH with
+# QT_STYLE_OVERRIDE, among others): that code must find no privilege. The
+# window has no log: a shell in the finder host looks for its socket on port
+# 67 while it searches (nothing else there binds it).
+cmake -S tests/package/style_probe -B "$work/style_probe" -G Ninja > "$work/style_probe.log" 2>&1 &&
+  cmake --build "$work/style_probe" >> "$work/style_probe.log" 2>&1 || { cat "$work/style_probe.log" >&2; fail "the style plugin"; }
+chmod -R a+rX "$work/style_probe"
 mkdir -m 1777 "$work/window"
 install -d -o nobody -m 700 "$work/window/runtime"
 "${lab[@]}" sh -c '
   setpriv --reuid=nobody --regid=nogroup --clear-groups env -i PATH=/usr/bin:/bin HOME="$1" \
-    XDG_RUNTIME_DIR="$1/runtime" QT_QPA_PLATFORM=offscreen nasscout --screenshot "$1/window.png" > "$1/table.txt" 2>&1 &
+    XDG_RUNTIME_DIR="$1/runtime" QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH="$2" QT_STYLE_OVERRIDE=probe \
+    NASSCOUT_STYLE_PROBE_REPORT="$1/probe.txt" nasscout --screenshot "$1/window.png" > "$1/table.txt" 2>&1 &
   window=$!
   sleep 3
   ss -Hlun "sport = :67" > "$1/port67.txt"
-  wait $window' sh "$work/window" || { cat "$work/window/table.txt" >&2; fail "the window ended with an error"; }
+  wait $window' sh "$work/window" "$work/style_probe" || { cat "$work/window/table.txt" >&2; fail "the window ended with an error"; }
 grep -q "nas1" "$work/window/table.txt" || fail "the window did not find the device: $(cat "$work/window/table.txt")"
 grep -q ":67 " "$work/window/port67.txt" || fail "the window, run by nobody, did not open port 67"
+[ "$(head -1 "$work/window/probe.txt" 2>/dev/null)" = ran ] || fail "the window did not load the style plugin it was named"
+grep -q "^CapEff:[[:space:]]*0*$" "$work/window/probe.txt" || fail "the plugin ran with a capability: $(cat "$work/window/probe.txt")"
+if grep -E "^(tcp|udp) [0-9]+: " "$work/window/probe.txt" | grep -v ": Permission denied$"; then
+  fail "the plugin in the window, run by nobody, bound a port below 1024 (above)"
+fi
+
+step "an administrator's dpkg-statoverride narrows who runs the helper, and nobody then searches without port 67"
+dpkg-statoverride --update --add root root 0750 "$helper"
+statoverride=1
+# As dpkg runs it on an upgrade or reconfigure, after it applied the override.
+/var/lib/dpkg/info/nasscout.postinst configure
+[ "$(stat -c '%U:%G %a' "$helper")" = "root:root 750" ] || fail "the postinst changed the override: $(stat -c '%U:%G %a' "$helper")"
+getcap "$helper" | grep -q "cap_net_bind_service=ep" || fail "with an override the helper lost its capability"
+mkdir -m 1777 "$work/log-without"
+"${lab[@]}" setpriv --reuid=nobody --regid=nogroup --clear-groups \
+  /usr/bin/nasscout-cli --seconds 2 --json --log "$work/log-without" > "$work/found-without.json" 2> "$work/cli.err" ||
+  { cat "$work/cli.err" >&2; fail "nasscout-cli ended with an error without its helper"; }
+grep -q '"host":"nas1"' "$work/found-without.json" || fail "nasscout-cli without its helper found nothing"
+grep -q "SendThread 67 : Create Search Device Work Thread Error : bind: Permission denied" "$work/log-without"/* ||
+  fail "nasscout-cli without its helper did not log why it has no port 67"
+dpkg-statoverride --remove "$helper"
+statoverride=0
 
 step "a C program built against the installed library"
 cc -std=c11 -Wall -Wextra -Werror tests/package/find_devices.c $(pkg-config --cflags --libs searchdevice) \

@@ -1,10 +1,14 @@
 // The worker base on a real socket, inside the test's private network namespace.
 #include "find_device_dispatch.h"
+#include "handed_socket.h"
 #include "search_device_thread.h"
 #include "temporary_log.h"
 
 #include <boost/asio/ip/udp.hpp>
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -111,6 +115,28 @@ TEST_F(SearchWorkerBase, SameDeviceIsReportedOnceUntilCleared)
     Send("device-A");
     ASSERT_TRUE(worker.WaitForDatagrams(3));
     EXPECT_EQ(g_reportCount, 2);
+}
+
+// The socket-activation convention: descriptors from 3 for the process that
+// LISTEN_PID names. A child inherits the variables but not the socket, and
+// once the engine closed the socket its number may be anybody's.
+TEST(HandedSocket, IsTakenOnceAndOnlyByTheProcessItWasHandedTo)
+{
+    asio::io_context io;
+    udp::socket handed(io, udp::endpoint(udp::v4(), 67));
+    const int fd = handed.native_handle();
+    ASSERT_GE(fd, 3);
+    setenv("LISTEN_FDS", std::to_string(fd - 2).c_str(), 1);  // 3 to fd; the others are no UDP sockets on 67
+    setenv("LISTEN_PID", std::to_string(getpid() + 1).c_str(), 1);
+    EXPECT_EQ(TakeHandedSocket(67), -1) << "handed to another process";
+    setenv("LISTEN_PID", std::to_string(getpid()).c_str(), 1);
+    EXPECT_EQ(TakeHandedSocket(1900), -1) << "no socket of that port";
+    EXPECT_EQ(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
+    EXPECT_EQ(TakeHandedSocket(67), fd);
+    EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0) << "no program the finder starts inherits it";
+    EXPECT_EQ(TakeHandedSocket(67), -1) << "taken once";
+    unsetenv("LISTEN_FDS");
+    unsetenv("LISTEN_PID");
 }
 
 }  // namespace

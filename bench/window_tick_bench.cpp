@@ -1,8 +1,10 @@
-// How long the window's timer tick takes when the store holds 4000 devices
-// and every tick finds a list other than the one shown, so every tick
-// rebuilds the table; and how long the window takes from the start of the
-// program to its first paint. The goal for the tick is 20 ms at most, on
-// the project's 2-core machine, in a Release build:
+// How long the window's timer tick takes when the store holds 4000 devices,
+// and as many as it ever holds (kMostListedDevices, what a flood of made-up
+// devices leaves), and every tick finds a list other than the one shown, so
+// every tick rebuilds the table; and how long the window takes from the
+// start of the program to its first paint. The goals for the tick are 20 ms
+// at most with 4000 devices and 50 ms with a full list, on the project's
+// 2-core machine, in a Release build:
 //
 //   build/bench/window_tick_bench -platform offscreen
 //
@@ -24,20 +26,19 @@
 
 namespace {
 
-constexpr int kDevices = 4000;
 constexpr int kSearchWindows = 10;
 
 QElapsedTimer g_sinceMain;
 
-// `kDevices` devices of a listed vendor in 198.18.0.0/15, told apart by `tag`.
-std::vector<deviceinfo> Devices(char tag)
+// `count` devices of a listed vendor in 198.18.0.0/15, told apart by `tag`.
+std::vector<deviceinfo> Devices(char tag, int count)
 {
-    std::vector<deviceinfo> devices(kDevices);
-    for (int index = 0; index < kDevices; ++index) {
+    std::vector<deviceinfo> devices(std::size_t(count), deviceinfo());
+    for (int index = 0; index < count; ++index) {
         deviceinfo &device = devices[std::size_t(index)];
         std::snprintf(device.ip, sizeof device.ip, "198.18.%d.%d", index / 250, 1 + index % 250);
         std::snprintf(device.id, sizeof device.id, "id-%c-%d", tag, index);
-        std::snprintf(device.host, sizeof device.host, "nas-%c-%d", tag, (index * 7919) % kDevices);
+        std::snprintf(device.host, sizeof device.host, "nas-%c-%d", tag, (index * 7919) % count);
         std::snprintf(device.product, sizeof device.product, "NS%d", index % 500);
         std::snprintf(device.factory, sizeof device.factory, "ZORVA");
     }
@@ -71,8 +72,8 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void startToFirstPaint();
-    void tickRebuilding4000Devices_data();
-    void tickRebuilding4000Devices();
+    void tickRebuildingTheTable_data();
+    void tickRebuildingTheTable();
 
 private:
     std::unique_ptr<MainWindowLayout> layout;
@@ -115,22 +116,29 @@ void WindowTickBench::cleanupTestCase()
     ClearDeviceList(GetDeviceStore());
 }
 
-void WindowTickBench::tickRebuilding4000Devices_data()
+void WindowTickBench::tickRebuildingTheTable_data()
 {
+    QTest::addColumn<int>("devices");
+    QTest::addColumn<int>("goalMs");
     QTest::addColumn<int>("sortColumn");
-    QTest::newRow("in store order") << -1;
-    QTest::newRow("sorted by address") << 1;
-    QTest::newRow("sorted by host") << 0;
+    const int full = int(kMostListedDevices);
+    for (const auto &[devices, goalMs] : {std::pair{4000, 20}, std::pair{full, 50}}) {
+        QTest::addRow("%d devices in store order", devices) << devices << goalMs << -1;
+        QTest::addRow("%d devices sorted by address", devices) << devices << goalMs << 1;
+        QTest::addRow("%d devices sorted by host", devices) << devices << goalMs << 0;
+    }
 }
 
-void WindowTickBench::tickRebuilding4000Devices()
+void WindowTickBench::tickRebuildingTheTable()
 {
+    QFETCH(int, devices);
+    QFETCH(int, goalMs);
     QFETCH(int, sortColumn);
     QVERIFY(layout);
     Controller *controller = layout->controller;
     QTableView *table = controller->tableview();
     table->sortByColumn(sortColumn, Qt::AscendingOrder);
-    const std::vector<deviceinfo> lists[2] = {Devices('a'), Devices('b')};
+    const std::vector<deviceinfo> lists[2] = {Devices('a', devices), Devices('b', devices)};
 
     std::vector<double> tickMs;
     std::vector<double> tickAndPaintMs;
@@ -144,11 +152,11 @@ void WindowTickBench::tickRebuilding4000Devices()
             tickMs.push_back(timer.nsecsElapsed() / 1e6);
             table->viewport()->repaint();
             tickAndPaintMs.push_back(timer.nsecsElapsed() / 1e6);
-            QCOMPARE(table->model()->rowCount(), kDevices);
+            QCOMPARE(table->model()->rowCount(), devices);
         }
     }
-    std::printf("%s: tick %.2f ms, tick and repaint %.2f ms (medians of %zu; goal: 20 ms)\n",
-                QTest::currentDataTag(), Median(tickMs), Median(tickAndPaintMs), tickMs.size());
+    std::printf("%s: tick %.2f ms, tick and repaint %.2f ms (medians of %zu; goal: %d ms)\n",
+                QTest::currentDataTag(), Median(tickMs), Median(tickAndPaintMs), tickMs.size(), goalMs);
     QTest::setBenchmarkResult(Median(tickAndPaintMs), QTest::WalltimeMilliseconds);
 }
 

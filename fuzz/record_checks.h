@@ -30,18 +30,21 @@ inline bool IsSsdpKind(int32_t type)
            type == DEVICE_TYPE_NONE;
 }
 
-// Four numbers from 0 to 255 joined by dots, nothing else: what the window
-// may open as http://IP.
-inline bool IsDottedQuad(const char* text)
+// Four numbers from 0 to 255 joined by dots, nothing else, and none of the
+// addresses no device answers from (0, 127 and 224 and above first): what
+// the window may open as http://IP.
+inline bool IsDeviceDottedQuad(const char* text)
 {
+    int first = -1;
     for (int octet = 0; octet < 4; ++octet) {
         if (octet > 0 && *text++ != '.') return false;
         int value = 0;
         int digits = 0;
         for (; *text >= '0' && *text <= '9'; ++text, ++digits) value = value * 10 + (*text - '0');
         if (digits == 0 || digits > 3 || value > 255) return false;
+        if (octet == 0) first = value;
     }
-    return *text == '\0';
+    return *text == '\0' && first != 0 && first != 127 && first < 224;
 }
 
 }  // namespace fuzz

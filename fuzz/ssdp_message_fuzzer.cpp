@@ -19,6 +19,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     FUZZ_CHECK(fuzz::IsWellFormed(device));
     FUZZ_CHECK(fuzz::IsSsdpKind(device.type));
-    FUZZ_CHECK(fuzz::IsDottedQuad(device.ip));
+    FUZZ_CHECK(fuzz::IsDeviceDottedQuad(device.ip));
     return 0;
 }

@@ -79,7 +79,7 @@ void* CheckReport(void* pDevice, int nSearchPort)
         FUZZ_CHECK(std::strcmp(device.ip, g_sender) == 0);
     } else {
         FUZZ_CHECK(fuzz::IsSsdpKind(device.type));
-        FUZZ_CHECK(fuzz::IsDottedQuad(device.ip));
+        FUZZ_CHECK(fuzz::IsDeviceDottedQuad(device.ip));
     }
     return DeviceStoreCallback(pDevice, nSearchPort);
 }

@@ -33,7 +33,7 @@ QElapsedTimer g_sinceMain;
 // `count` devices of a listed vendor in 198.18.0.0/15, told apart by `tag`.
 std::vector<deviceinfo> Devices(char tag, int count)
 {
-    std::vector<deviceinfo> devices(std::size_t(count), deviceinfo());
+    std::vector<deviceinfo> devices(static_cast<std::size_t>(count));
     for (int index = 0; index < count; ++index) {
         deviceinfo &device = devices[std::size_t(index)];
         std::snprintf(device.ip, sizeof device.ip, "198.18.%d.%d", index / 250, 1 + index % 250);

@@ -10,7 +10,6 @@
 #include <QHeaderView>
 #include <QKeySequence>
 #include <QShortcut>
-#include <QSortFilterProxyModel>
 
 #include <algorithm>
 #include <cstdio>
@@ -79,10 +78,7 @@ std::unique_ptr<MainWindowLayout> loadMainWindowLayout()
     // The list controller: the rows in the order the user sorted them. No
     // sort column until a header is clicked, so the table starts in the
     // order the devices were found; a third click on a header returns to it.
-    auto *arranged = new QSortFilterProxyModel(window);
-    arranged->setSortRole(DeviceRows::SortRole);
-    arranged->setSortCaseSensitivity(Qt::CaseInsensitive);
-    arranged->setSortLocaleAware(true);
+    auto *arranged = new DeviceRowOrder(window);
     ui.tableview->setModel(arranged);
     QHeaderView *header = ui.tableview->horizontalHeader();
     header->setSortIndicator(-1, Qt::AscendingOrder);

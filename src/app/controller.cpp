@@ -44,6 +44,17 @@ QString fieldText(const char (&field)[DEVICEINFO_TEXT_SIZE])
     return QString::fromStdString(printable::CellText(printable::Field(field)));
 }
 
+// A key whose bytes sort as the user's language sorts `text`, ignoring case:
+// the C library's collation for LC_COLLATE, which Qt sets from the
+// environment.
+QByteArray sortKey(const QString &text)
+{
+    const QByteArray folded = text.toCaseFolded().toUtf8();
+    QByteArray key(qsizetype(std::strxfrm(nullptr, folded.constData(), 0)) + 1, '\0');
+    key.resize(qsizetype(std::strxfrm(key.data(), folded.constData(), std::size_t(key.size()))));
+    return key;
+}
+
 // The address itself when `text` is a dotted IPv4 address in its one
 // canonical form that a device can have. The text comes from the network, and
 // nothing else may reach the desktop's URL opener: no short ("127.1") or
@@ -61,7 +72,12 @@ std::optional<quint32> dottedIPv4(const QString &text)
 
 DeviceRows::Row DeviceRows::Row::fromDevice(const deviceinfo &device)
 {
-    Row row{fieldText(device.host), fieldText(device.ip), fieldText(device.product)};
+    Row row;
+    row.HomeHost = fieldText(device.host);
+    row.IP = fieldText(device.ip);
+    row.DeviceType = fieldText(device.product);
+    row.hostOrder = sortKey(row.HomeHost);
+    row.typeOrder = sortKey(row.DeviceType);
     const std::optional<quint32> address = dottedIPv4(row.IP);
     row.ipOrder = address ? *address : (quint64(1) << 32);
     return row;
@@ -101,8 +117,16 @@ QVariant DeviceRows::data(const QModelIndex &index, int role) const
     if (!index.isValid() || index.row() >= shown.size())
         return {};
     const Row &row = shown.at(index.row());
-    if (role == SortRole && index.column() == 1)
-        return row.ipOrder;
+    if (role == SortRole) {
+        switch (index.column()) {
+        case 0:
+            return row.hostOrder;
+        case 1:
+            return row.ipOrder;
+        case 2:
+            return row.typeOrder;
+        }
+    }
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != SortRole)
         return {};
     switch (index.column()) {
@@ -140,6 +164,30 @@ bool DeviceRows::setHeaderData(int section, Qt::Orientation orientation, const Q
         return false;
     emit headerDataChanged(orientation, section, section);
     return true;
+}
+
+DeviceRowOrder::DeviceRowOrder(QObject *parent) : QSortFilterProxyModel(parent)
+{
+    setSortRole(DeviceRows::SortRole);
+}
+
+bool DeviceRowOrder::lessThan(const QModelIndex &left, const QModelIndex &right) const
+{
+    // Straight from the rows: a QVariant for each side of every comparison
+    // costs more than the comparison.
+    const auto *source = qobject_cast<const DeviceRows *>(sourceModel());
+    if (source == nullptr || left.column() != right.column())
+        return QSortFilterProxyModel::lessThan(left, right);
+    const DeviceRows::Row &a = source->rows().at(left.row());
+    const DeviceRows::Row &b = source->rows().at(right.row());
+    switch (left.column()) {
+    case 0:
+        return a.hostOrder < b.hostOrder;
+    case 1:
+        return a.ipOrder < b.ipOrder;
+    default:
+        return a.typeOrder < b.typeOrder;
+    }
 }
 
 Controller::Controller(const Outlets &outlets, QObject *parent) : QObject(parent), outlets(outlets)

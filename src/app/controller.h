@@ -13,9 +13,11 @@
 #include "parse_operation.h"
 
 #include <QAbstractTableModel>
+#include <QCollator>
 #include <QList>
 #include <QPointer>
 #include <QSet>
+#include <QSortFilterProxyModel>
 #include <QString>
 #include <QThreadPool>
 
@@ -23,7 +25,6 @@
 
 class QLabel;
 class QPushButton;
-class QSortFilterProxyModel;
 class QTableView;
 class QTimer;
 class QWidget;
@@ -46,6 +47,10 @@ public:
         // Orders the IP column by address, not by text; rows whose "IP" is
         // no address come last.
         quint64 ipOrder = 0;
+        // Order the text columns as the user's language sorts them, ignoring
+        // case: made once per row, compared as bytes by DeviceRowOrder.
+        QByteArray hostOrder;
+        QByteArray typeOrder;
 
         // The texts of the record's host, ip and product, decoded as UTF-8,
         // with control and format characters made visible.
@@ -76,6 +81,21 @@ private:
     QList<Row> shown;
     std::array<QString, 3> titles;
     std::array<QVariant, 3> titleFonts;  // empty until the language gives one
+};
+
+// The rows in the order the user sorted them: addresses by number, texts as
+// the user's language sorts them, ignoring case. Each row's sort keys are
+// made once, where comparing texts would collate both for every one of the
+// n log n comparisons: a full list sorts in milliseconds. Main thread only.
+class DeviceRowOrder : public QSortFilterProxyModel
+{
+    Q_OBJECT
+
+public:
+    explicit DeviceRowOrder(QObject *parent = nullptr);
+
+protected:
+    bool lessThan(const QModelIndex &left, const QModelIndex &right) const override;
 };
 
 class Controller : public QObject

@@ -81,6 +81,7 @@ private slots:
     void tableFollowsTheStoreOnlyWhileSearching();
     void opensTheOneSelectedDevice_data();
     void opensTheOneSelectedDevice();
+    void sortsTextsIgnoringCaseAndAddressesByNumber();
     void warnsOfAnIncompleteLanguageTable_data();
     void warnsOfAnIncompleteLanguageTable();
     void everyLanguageIsCompleteAndFitsTheWindow_data();
@@ -302,6 +303,25 @@ void tst_Controller::opensTheOneSelectedDevice()
                       Qt::LeftButton);
 
     QCOMPARE(opener.opened, opened.isEmpty() ? QStringList() : QStringList{opened});
+}
+
+// A header click sorts by the column; a third returns to the order found.
+void tst_Controller::sortsTextsIgnoringCaseAndAddressesByNumber()
+{
+    Report(QStringLiteral("198.51.100.10"), QStringLiteral("Beta"));
+    Report(QStringLiteral("198.51.100.9"), QStringLiteral("alpha"));
+    Report(QStringLiteral("198.51.100.200"), QStringLiteral("Gamma"));
+    tick();
+    QHeaderView *header = controller->tableview()->horizontalHeader();
+    QTest::ignoreMessage(QtInfoMsg, "count=11111");
+    header->setSortIndicator(0, Qt::AscendingOrder);
+    QCOMPARE(shownColumn(0), QStringList({"alpha", "Beta", "Gamma"}));
+    QTest::ignoreMessage(QtInfoMsg, "count=11111");
+    header->setSortIndicator(1, Qt::DescendingOrder);
+    QCOMPARE(shownColumn(0), QStringList({"Gamma", "Beta", "alpha"}));
+    QTest::ignoreMessage(QtInfoMsg, "count=11111");
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+    QCOMPARE(shownColumn(0), QStringList({"Beta", "alpha", "Gamma"}));
 }
 
 void tst_Controller::warnsOfAnIncompleteLanguageTable_data()

@@ -48,7 +48,7 @@ ino_t NamespaceInode(const char* path)
 
 void WriteFile(const char* path, const std::string& text)
 {
-    int fd = open(path, O_WRONLY);
+    int fd = open(path, O_WRONLY | O_CLOEXEC);
     if (fd < 0) return;
     (void)!write(fd, text.data(), text.size());
     close(fd);

@@ -76,8 +76,6 @@ DeviceRows::Row DeviceRows::Row::fromDevice(const deviceinfo &device)
     row.HomeHost = fieldText(device.host);
     row.IP = fieldText(device.ip);
     row.DeviceType = fieldText(device.product);
-    row.hostOrder = sortKey(row.HomeHost);
-    row.typeOrder = sortKey(row.DeviceType);
     const std::optional<quint32> address = dottedIPv4(row.IP);
     row.ipOrder = address ? *address : (quint64(1) << 32);
     return row;
@@ -92,6 +90,10 @@ DeviceRows::DeviceRows(QObject *parent) : QAbstractTableModel(parent), titles(kL
 
 void DeviceRows::replaceAll(QList<Row> rows)
 {
+    for (Row &row : rows) {
+        row.hostOrder = sortKey(row.HomeHost);
+        row.typeOrder = sortKey(row.DeviceType);
+    }
     beginResetModel();
     shown = std::move(rows);
     endResetModel();
@@ -117,16 +119,8 @@ QVariant DeviceRows::data(const QModelIndex &index, int role) const
     if (!index.isValid() || index.row() >= shown.size())
         return {};
     const Row &row = shown.at(index.row());
-    if (role == SortRole) {
-        switch (index.column()) {
-        case 0:
-            return row.hostOrder;
-        case 1:
-            return row.ipOrder;
-        case 2:
-            return row.typeOrder;
-        }
-    }
+    if (role == SortRole && index.column() == 1)
+        return row.ipOrder;
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != SortRole)
         return {};
     switch (index.column()) {

@@ -48,7 +48,8 @@ public:
         // no address come last.
         quint64 ipOrder = 0;
         // Order the text columns as the user's language sorts them, ignoring
-        // case: made once per row, compared as bytes by DeviceRowOrder.
+        // case: made once per row shown (replaceAll), compared as bytes by
+        // DeviceRowOrder.
         QByteArray hostOrder;
         QByteArray typeOrder;
 
@@ -64,7 +65,7 @@ public:
     explicit DeviceRows(QObject *parent = nullptr);
 
     const QList<Row> &rows() const { return shown; }
-    // Replaces every row at once, as one model reset.
+    // Replaces every row at once, as one model reset, with its sort keys made.
     void replaceAll(QList<Row> rows);
     void removeAll();
 

@@ -167,10 +167,13 @@ void AddDevice(DeviceStore* store, deviceinfo* device)
         StoreLock lock(store->mutex);
         event = Keep(store, *device);
     } catch (const std::bad_alloc&) {
-        // Dropped: this runs on an engine thread, where an exception has nowhere to go.
-        std::fprintf(stderr, "nasscout: out of memory, device %s (%s) not listed\n",
-                     printable::LineText(printable::Field(device->ip)).c_str(),
-                     printable::LineText(printable::Field(device->id)).c_str());
+        // Dropped: this runs on an engine thread, where an exception has
+        // nowhere to go. The texts are made printable on the stack: no memory.
+        char ip[printable::kLineTextGrowth * DEVICEINFO_TEXT_SIZE + 1];
+        char id[sizeof ip];
+        printable::LineTextInto(printable::Field(device->ip), ip);
+        printable::LineTextInto(printable::Field(device->id), id);
+        std::fprintf(stderr, "nasscout: out of memory, device %s (%s) not listed\n", ip, id);
         return;
     }
     if (event) Notify(store, *event, *device);

@@ -1,5 +1,6 @@
 #include "sim_device.h"
 
+#include "device_address.h"
 #include "printable_text.h"
 #include "wire_protocol.h"
 
@@ -76,12 +77,11 @@ bool CheckBeforeUsn(const char* key, const std::string& value, std::string& erro
 
 bool CheckDevice(const SimDevice& device, std::string& error)
 {
-    boost::system::error_code failure;
-    const boost::asio::ip::address_v4 address = boost::asio::ip::make_address_v4(device.ip, failure);
-    // Compared as text too: the parse stops at a NUL, and the receiver reads the dotted form only.
-    if (failure || address.to_string() != device.ip || address.is_unspecified() || address.is_multicast() ||
-        address == address.broadcast()) {
-        error = "ip " + Quoted(device.ip) + " is not a unicast IPv4 address in dotted form";
+    // The receiver reads the dotted form only, and drops an address no device can have.
+    if (!IsDeviceAddress(device.ip)) {
+        error = "ip " + Quoted(device.ip) +
+                " is no device's address: the dotted form of a unicast IPv4 address outside 0.0.0.0/8, "
+                "127.0.0.0/8 and 224.0.0.0 upwards";
         return false;
     }
     if (device.id.empty()) {

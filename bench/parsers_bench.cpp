@@ -2,9 +2,9 @@
 // they allocate nothing while doing it: this program replaces the global
 // operator new and counts every allocation made during a timed loop. A
 // benchmark that sees one is marked with an error and the program exits 1.
-#include "broadcast_reply.h"
-#include "ssdp_message.h"
-#include "wire_protocol.h"
+#include "engine/broadcast_reply.h"
+#include "engine/ssdp_message.h"
+#include "engine/wire/wire_protocol.h"
 
 #include <searchdevice/dhcppacket.h>
 

@@ -9,10 +9,10 @@
 //   build/bench/window_tick_bench -platform offscreen
 //
 // Runs in a private network namespace of its own: the window starts the engine.
-#include "application_main.h"
-#include "controller.h"
-#include "device_store.h"
-#include "netlab.h"
+#include "lab/netlab.h"
+#include "src/app/application_main.h"
+#include "src/app/controller.h"
+#include "src/store/device_store.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,7 +1,8 @@
 // The engine's C call interface: the only symbols the library exports.
 #include <searchdevice/SearchDeviceLib.h>
 
-#include "search_log.h"
+#include "engine/wire/log_texts.h"
+#include "log/search_log.h"
 #include "search_manager.h"
 
 #include <exception>
@@ -16,9 +17,9 @@ void Guarded(const char* name, Call call) noexcept
     try {
         call();
     } catch (const std::exception& error) {
-        WriteSearchLog("%s stopped short : %s  ", name, error.what());
+        WriteSearchLog(LOGTEXT_STOPPED_SHORT, name, error.what());
     } catch (...) {
-        WriteSearchLog("%s stopped short : unknown error  ", name);
+        WriteSearchLog(LOGTEXT_STOPPED_SHORT, name, "unknown error");
     }
 }
 
@@ -42,9 +43,9 @@ int SendMessage(void* pdhcp)
     Guarded("SendMessage", [&] {
         // Null stays null: the broadcast worker sends the default search packet then.
         if (pdhcp != nullptr)
-            WriteSearchLog("SendMessage : pdhcp is not NULL ");
+            WriteSearchLog(LOGTEXT_GIVEN_PACKET);
         else
-            WriteSearchLog("SendMessage : pdhcp is NULL ");
+            WriteSearchLog(LOGTEXT_DEFAULT_PACKET);
         SendSearchMessage(pdhcp);
     });
     return 0;

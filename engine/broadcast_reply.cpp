@@ -1,7 +1,7 @@
 #include "broadcast_reply.h"
 
 #include "bounded_text.h"
-#include "wire_protocol.h"
+#include "engine/wire/wire_protocol.h"
 
 #include <searchdevice/dhcppacket.h>
 

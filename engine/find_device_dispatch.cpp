@@ -1,7 +1,8 @@
 #include "find_device_dispatch.h"
 
-#include "printable_text.h"
-#include "search_log.h"
+#include "engine/untrusted/printable_text.h"
+#include "engine/wire/log_texts.h"
+#include "log/search_log.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -16,7 +17,7 @@ void WriteReportLog(int nSearchPort, const char* format, ...) __attribute__((for
 void WriteReportLog(int nSearchPort, const char* format, ...)
 {
     char prefix[64];
-    std::snprintf(prefix, sizeof prefix, "Handle %d : Search %d Thread ", nSearchPort, nSearchPort);
+    std::snprintf(prefix, sizeof prefix, LOGTEXT_REPORT_PREFIX, nSearchPort, nSearchPort);
     va_list arguments;
     va_start(arguments, format);
     WriteSearchLogAfter(prefix, format, arguments);
@@ -43,16 +44,16 @@ void SetFindDeviceCallback(FindDeviceCallback callback)
 
 void HandleFindDevice(void* pDevice, int /*nSize*/, int nSearchPort)
 {
-    WriteReportLog(nSearchPort, "Find Device and wait for mutex  ");
+    WriteReportLog(nSearchPort, LOGTEXT_REPORT_WAIT);
     AnnotatedLock lock(g_findDeviceMutex);
-    WriteReportLog(nSearchPort, "Find Device have Mutex  ");
+    WriteReportLog(nSearchPort, LOGTEXT_REPORT_LOCKED);
 
     deviceinfo device = *static_cast<const deviceinfo*>(pDevice);
     if (SearchLogIsArmed()) {
-        WriteReportLog(nSearchPort, "Find Device ID : %s, IP : %s  ", LoggedText(device.id).text,
+        WriteReportLog(nSearchPort, LOGTEXT_REPORT_DEVICE, LoggedText(device.id).text,
                        LoggedText(device.ip).text);
     }
     if (g_findDeviceCallback == nullptr) return;  // engine not started, or stopped: nobody to tell
     g_findDeviceCallback(&device, nSearchPort);
-    WriteReportLog(nSearchPort, "Find Device Success Handle  ");
+    WriteReportLog(nSearchPort, LOGTEXT_REPORT_DONE);
 }

@@ -9,7 +9,7 @@
 // held; the callback must not report itself or wait for a worker.
 #pragma once
 
-#include "annotated_mutex.h"
+#include "engine/sync/annotated_mutex.h"
 
 #include <searchdevice/SearchDeviceLib.h>
 

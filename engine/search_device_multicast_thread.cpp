@@ -1,15 +1,16 @@
 #include "search_device_multicast_thread.h"
 
+#include "engine/wire/log_texts.h"
+#include "engine/wire/wire_protocol.h"
 #include "find_device_dispatch.h"
 #include "ssdp_message.h"
-#include "wire_protocol.h"
 
 namespace asio = boost::asio;
 using asio::ip::udp;
 
 void CSearchDeviceMulticastThread::CreateWorkThread()
 {
-    WriteLog("Create Search Device Work Thread   ");
+    WriteLog(LOGTEXT_CREATE);
     if (!SetUpSocket(SocketRole::GroupMember) && bTestCreate) HandleCreateWorkThreadError();
 }
 
@@ -21,38 +22,38 @@ void CSearchDeviceMulticastThread::ExitWorkThread()
 
 int CSearchDeviceMulticastThread::SendSearchCommand(void* /*pdhcp*/)
 {
-    WriteLog("Send Search Device Command  ");
+    WriteLog(LOGTEXT_SEND_SEARCH);
     try {
         sock.send_to(asio::buffer(wire::MSearchRequest, wire::kMSearchRequestSize),
                      udp::endpoint(asio::ip::make_address_v4(wire::kMulticastGroup), wire::kMulticastPort));
     } catch (const std::exception& error) {
-        WriteLog("Send Search Device Error : %s   ", error.what());
+        WriteLog(LOGTEXT_SEND_SEARCH_ERROR, error.what());
     }
     return 0;
 }
 
 void CSearchDeviceMulticastThread::HandleReceiveInfo(const char* pData, int nLen, std::string& strSender)
 {
-    WriteLog("Handle Mulitcast Recive Information  ");
+    WriteLog(LOGTEXT_HANDLE_MULTICAST);
     deviceinfo device;
     if (!ParseSsdpMessage(pData, static_cast<size_t>(nLen), strSender.c_str(), device)) return;
 
     if (!RememberIfNewDevice(device)) {
         // A repeat is suppressed once; forgetting it lets the next one through.
         ClearDevice();
-        WriteLog("Handle Mulitcast Recive Information Fail : Old Device, type = %d ", device.type);
+        WriteLog(LOGTEXT_MULTICAST_OLD, device.type);
         return;
     }
-    WriteLog("Handle Mulitcast Recive Information Success, type = %d ", device.type);
+    WriteLog(LOGTEXT_MULTICAST_NEW, device.type);
     HandleFindDevice(&device, sizeof device, nPort);
 }
 
 void CSearchDeviceMulticastThread::HandleCreateWorkThreadError()
 {
-    WriteLog("Handle Create Search Device Work Thread Error  ");
+    WriteLog(LOGTEXT_RETRY_ERROR);
     if (testCount >= wire::kMaxPortRetries || nPort >= wire::kHighestPort) return;
     ++testCount;
     ++nPort;
-    WriteLog("Test Create Search Device Work Thread, testCount = %d, port = %d  ", testCount, nPort);
+    WriteLog(LOGTEXT_RETRY, testCount, nPort);
     CreateWorkThread();
 }

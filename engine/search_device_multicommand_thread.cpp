@@ -1,8 +1,9 @@
 #include "search_device_multicommand_thread.h"
 
+#include "engine/wire/log_texts.h"
 void CSearchDeviceMultiCommandThead::CreateWorkThread()
 {
-    WriteLog("Create Search Device Work Thread   ");
+    WriteLog(LOGTEXT_CREATE);
     if (!SetUpSocket(SocketRole::BoundToAddress) && bTestCreate) HandleCreateWorkThreadError();
 }
 

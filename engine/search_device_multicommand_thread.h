@@ -2,6 +2,7 @@
 // worker, but from a socket bound to one local address and its own port, so
 // the request leaves through that address's network card and the answers
 // come back to it alone. It joins no group and so never sees announcements.
+// The class name, "Thead" included, is fixed: logs and callers know it so.
 #pragma once
 
 #include "search_device_multicast_thread.h"

@@ -1,9 +1,10 @@
 #include "search_device_thread.h"
 
-#include "close_on_exec_socket.h"
+#include "engine/sockets/close_on_exec_socket.h"
+#include "engine/wire/log_texts.h"
+#include "engine/wire/wire_protocol.h"
 #include "handed_socket.h"
-#include "search_log.h"
-#include "wire_protocol.h"
+#include "log/search_log.h"
 
 #include <boost/asio/ip/multicast.hpp>
 #include <boost/bind/bind.hpp>
@@ -37,13 +38,13 @@ void CSearchDeviceThread::InitThreadValue(const char* strIP, int nPort, bool bTe
     this->strIP = strIP != nullptr ? strIP : "";
     this->nPort = nPort;
     this->bTestCreate = bTestCreate;
-    WriteLog("Init Search Device Work Thread Value, strIP : %s, nPort : %d  ", this->strIP.c_str(), this->nPort);
+    WriteLog(LOGTEXT_INIT_VALUES, this->strIP.c_str(), this->nPort);
     CreateWorkThread();
 }
 
 void CSearchDeviceThread::CreateWorkThread()
 {
-    WriteLog("Create Search Device Work Thread   ");
+    WriteLog(LOGTEXT_CREATE);
     SetUpSocket(SocketRole::Plain);
 }
 
@@ -51,7 +52,7 @@ void CSearchDeviceThread::ExitWorkThread()
 {
     bExitSock = true;
     StopSocket();
-    WriteLog("Exit Search Device Tread , bExitSock : %d  ", bExitSock ? 1 : 0);
+    WriteLog(LOGTEXT_EXIT, bExitSock ? 1 : 0);
 }
 
 int CSearchDeviceThread::SendSearchCommand(void* /*pdhcp*/) { return 0; }
@@ -64,22 +65,22 @@ void CSearchDeviceThread::ClearDevice()
 
 int CSearchDeviceThread::WorkThreadProc()
 {
-    WriteLog("Begin Search Device Work Thread  ");
+    WriteLog(LOGTEXT_BEGIN_RECEIVING);
     udp::endpoint sender;
     char buffer[wire::kMaxDatagramSize + 1];  // the byte after the datagram is always zero
     try {
         while (!bExitSock) {
-            WriteLog("Wait Reciver Socket Protocol Info  ");
+            WriteLog(LOGTEXT_WAIT_RECEIVE);
             std::memset(buffer, 0, sizeof buffer);
             size_t nLen = ReceiveDatagram(buffer, wire::kMaxDatagramSize, sender);
-            WriteLog("Reciver Socket Protocol Info  ");
+            WriteLog(LOGTEXT_RECEIVED);
             if (nLen == 0) continue;
             std::string strSender = sender.address().to_string();
-            WriteLog("Recive Socket Protocol IP : %s, nLen : %d  ", strSender.c_str(), static_cast<int>(nLen));
+            WriteLog(LOGTEXT_RECEIVED_FROM, strSender.c_str(), static_cast<int>(nLen));
             HandleReceiveInfo(buffer, static_cast<int>(nLen), strSender);
         }
     } catch (const std::exception& error) {
-        WriteLog("Create Socket Protocolt Server Error : %s  ", error.what());
+        WriteLog(LOGTEXT_RECEIVE_ERROR, error.what());
     }
     return 0;
 }
@@ -121,7 +122,7 @@ bool CSearchDeviceThread::SetUpSocket(SocketRole role)
     } catch (const std::exception& error) {
         boost::system::error_code ignored;
         sock.close(ignored);
-        WriteLog("Create Search Device Work Thread Error : %s   ", error.what());
+        WriteLog(LOGTEXT_CREATE_ERROR, error.what());
         return false;
     }
 }
@@ -133,7 +134,7 @@ void CSearchDeviceThread::AdoptHandedSocket(int fd)
         ::close(fd);
         throw boost::system::system_error(error, "assign");
     }
-    WriteLog("Took the socket of port %d that the program was handed, bound already  ", nPort);
+    WriteLog(LOGTEXT_HANDED_SOCKET, nPort);
 }
 
 void CSearchDeviceThread::SetReceiveBuffer()
@@ -148,8 +149,8 @@ void CSearchDeviceThread::SetReceiveBuffer()
     int granted = 0;
     socklen_t length = sizeof granted;
     getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &length);
-    WriteLog("Receive buffer of %d bytes for port %d (asked for %d%s)  ", granted, nPort, wanted,
-             forced ? ", forced" : "; more needs CAP_NET_ADMIN or a larger net.core.rmem_max");
+    WriteLog(LOGTEXT_RECEIVE_BUFFER, granted, nPort, wanted,
+             forced ? LOGTEXT_RECEIVE_BUFFER_FORCED : LOGTEXT_RECEIVE_BUFFER_CAPPED);
 }
 
 void CSearchDeviceThread::AlterMulticastGroup(bool join)
@@ -158,13 +159,13 @@ void CSearchDeviceThread::AlterMulticastGroup(bool join)
         asio::ip::address_v4 group = asio::ip::make_address_v4(wire::kMulticastGroup);
         if (join) {
             sock.set_option(asio::ip::multicast::join_group(group, asio::ip::address_v4::any()));
-            WriteLog("Add To Multicast Group Info ");
+            WriteLog(LOGTEXT_JOIN_GROUP);
         } else {
             sock.set_option(asio::ip::multicast::leave_group(group, asio::ip::address_v4::any()));
-            WriteLog("Leave To Multicast Group Info ");
+            WriteLog(LOGTEXT_LEAVE_GROUP);
         }
     } catch (const std::exception& error) {
-        WriteLog("Alter Device Mulitcast Group Error : %s  \r\n", error.what());
+        WriteLog(LOGTEXT_GROUP_ERROR, error.what());
     }
 }
 
@@ -225,7 +226,7 @@ void CSearchDeviceThread::WriteLog(const char* format, ...) const
 {
     if (!SearchLogIsArmed()) return;  // three lines a datagram: not worth formatting for nobody
     char prefix[32];
-    std::snprintf(prefix, sizeof prefix, "SendThread %d : ", nPort);
+    std::snprintf(prefix, sizeof prefix, LOGTEXT_WORKER_PREFIX, nPort);
     va_list arguments;
     va_start(arguments, format);
     WriteSearchLogAfter(prefix, format, arguments);

@@ -9,11 +9,11 @@
 // WaitUntilReceiveEnded first.
 #pragma once
 
-#include "annotated_mutex.h"
+#include "engine/sync/annotated_mutex.h"
 
 #include <searchdevice/deviceinfo.h>
 
-#include <boost/asio/io_service.hpp>
+#include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 #include <boost/thread/condition_variable.hpp>
 #include <boost/thread/mutex.hpp>
@@ -94,7 +94,7 @@ protected:
     // Writes "SendThread <nPort> : " and the formatted message to the search log.
     void WriteLog(const char* format, ...) const __attribute__((format(printf, 2, 3)));
 
-    boost::asio::io_service ioService;
+    boost::asio::io_context ioService;  // the name is fixed; the type is the I/O context
     // Opened, bound, sent on and closed on the application's thread; received
     // on by the receive thread, which does so only under socketLock, and
     // closed only under socketLock.

@@ -1,11 +1,12 @@
 #include "search_manager.h"
 
+#include "engine/wire/log_texts.h"
+#include "engine/wire/wire_protocol.h"
 #include "find_device_dispatch.h"
+#include "log/search_log.h"
 #include "search_device_broadcast_thread.h"
 #include "search_device_multicast_thread.h"
 #include "search_device_multicommand_thread.h"
-#include "search_log.h"
-#include "wire_protocol.h"
 
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -47,7 +48,7 @@ bool AddWorker(const std::string& ip, int port, bool bTestCreate)
         entry.setvalue(ip, worker.get());
         g_searchThreads.push_back(entry);
     } catch (const std::exception& error) {
-        WriteSearchLog("SendThread %d : No search worker for IP %s, searching on without it : %s  ", port, ip.c_str(),
+        WriteSearchLog(LOGTEXT_NO_WORKER, port, ip.c_str(),
                        error.what());
         return false;
     }
@@ -92,10 +93,10 @@ void CreateSearchThreads(bool bMultiCommand)
 void GetLocalIPList(std::vector<std::string>& ipList)
 {
     ipList.clear();
-    WriteSearchLog("Get Current Local IP Info ");
+    WriteSearchLog(LOGTEXT_LOCAL_ADDRESSES);
     ifaddrs* interfaces = nullptr;
     if (getifaddrs(&interfaces) != 0) {
-        WriteSearchLog("Add To Mulitcast Group Error : %s   ", std::strerror(errno));
+        WriteSearchLog(LOGTEXT_LOCAL_ADDRESSES_ERROR, std::strerror(errno));
         return;
     }
     for (const ifaddrs* entry = interfaces; entry != nullptr; entry = entry->ifa_next) {
@@ -104,7 +105,7 @@ void GetLocalIPList(std::vector<std::string>& ipList)
         const in_addr& address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr;
         std::string text = boost::asio::ip::address_v4(ntohl(address.s_addr)).to_string();
         ipList.push_back(text);
-        WriteSearchLog("Get Current Local IP, IP = %s  ", text.c_str());
+        WriteSearchLog(LOGTEXT_LOCAL_ADDRESS, text.c_str());
     }
     freeifaddrs(interfaces);
 }
@@ -126,7 +127,7 @@ void UpdateMultiCommandThreads()
             g_nextCommandPort += wire::kCommandPortStep;
     }
     if (withoutPort > 0)
-        WriteSearchLog("Per-address workers end at port %d: %d local IPs go without one  ", wire::kHighestPort,
+        WriteSearchLog(LOGTEXT_PORTS_USED_UP, wire::kHighestPort,
                        withoutPort);
 }
 

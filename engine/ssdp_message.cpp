@@ -1,8 +1,8 @@
 #include "ssdp_message.h"
 
 #include "bounded_text.h"
-#include "device_address.h"
-#include "wire_protocol.h"
+#include "engine/untrusted/device_address.h"
+#include "engine/wire/wire_protocol.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 // One reply to the broadcast search through its parse. The worker hands the
 // parse exactly DHCPPACKET_SIZE bytes with the op code checked; shorter
 // inputs are padded with zeros, longer ones cut.
-#include "broadcast_reply.h"
+#include "engine/broadcast_reply.h"
 #include "fuzz_check.h"
 #include "record_checks.h"
 

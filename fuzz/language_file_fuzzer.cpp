@@ -1,7 +1,7 @@
 // A language file through its parse, run on the calling thread, with the
 // completion or error it queues delivered, then every entry's font size read.
 #include "fuzz_check.h"
-#include "parse_operation.h"
+#include "src/texts/parse_operation.h"
 
 #include <QCoreApplication>
 #include <QFont>

@@ -2,11 +2,11 @@
 // it refuses with, checked by the targets that feed it.
 #pragma once
 
-#include "broadcast_reply.h"
+#include "engine/broadcast_reply.h"
+#include "engine/ssdp_message.h"
 #include "fuzz_check.h"
-#include "sim_device.h"
-#include "sim_messages.h"
-#include "ssdp_message.h"
+#include "tools/sim/sim_device.h"
+#include "tools/sim/sim_messages.h"
 
 #include <string>
 

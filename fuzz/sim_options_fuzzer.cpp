@@ -4,7 +4,7 @@
 // each target in a directory of its own) and never a device or a pipe that
 // would block.
 #include "sim_checks.h"
-#include "sim_options.h"
+#include "tools/sim/sim_options.h"
 
 #include <cstdint>
 #include <cstring>

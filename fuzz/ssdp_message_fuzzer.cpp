@@ -1,8 +1,8 @@
 // One received datagram through the SSDP parse, from a block of exactly its
 // size: a read past the datagram is an AddressSanitizer report.
+#include "engine/ssdp_message.h"
 #include "fuzz_check.h"
 #include "record_checks.h"
-#include "ssdp_message.h"
 
 #include <cstdint>
 #include <cstring>

@@ -11,14 +11,14 @@
 //
 // Beside the sanitizers it checks every report, and checks the store's list
 // after each record against a plain list rebuilt from the store's events.
-#include "device_store.h"
-#include "find_device_dispatch.h"
+#include "engine/find_device_dispatch.h"
+#include "engine/search_device_broadcast_thread.h"
+#include "engine/search_device_multicast_thread.h"
+#include "engine/search_device_multicommand_thread.h"
+#include "engine/wire/wire_protocol.h"
 #include "fuzz_check.h"
 #include "record_checks.h"
-#include "search_device_broadcast_thread.h"
-#include "search_device_multicast_thread.h"
-#include "search_device_multicommand_thread.h"
-#include "wire_protocol.h"
+#include "src/store/device_store.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -8,7 +8,7 @@
 //
 //   discovery_floor SECONDS
 #include "bench_network_guard.h"
-#include "wire_protocol.h"
+#include "engine/wire/wire_protocol.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

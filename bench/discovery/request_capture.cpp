@@ -1,6 +1,6 @@
 #include "request_capture.h"
 
-#include "wire_protocol.h"
+#include "engine/wire/wire_protocol.h"
 
 #include <arpa/inet.h>
 #include <linux/filter.h>

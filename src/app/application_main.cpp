@@ -2,7 +2,7 @@
 
 #include "app_delegate.h"
 #include "controller.h"
-#include "device_store.h"
+#include "src/store/device_store.h"
 #include "ui_device_list_window.h"
 
 #include <QApplication>

@@ -9,95 +9,21 @@
 // ClearDeviceList and never holds across its own work.
 #pragma once
 
-#include "notification_center.h"
-#include "parse_operation.h"
+#include "device_rows.h"
+#include "src/texts/notification_center.h"
+#include "src/texts/parse_operation.h"
 
-#include <QAbstractTableModel>
-#include <QCollator>
-#include <QList>
 #include <QPointer>
 #include <QSet>
 #include <QSortFilterProxyModel>
 #include <QString>
 #include <QThreadPool>
 
-#include <array>
-
 class QLabel;
 class QPushButton;
 class QTableView;
 class QTimer;
 class QWidget;
-struct deviceinfo;
-
-// The rows the window shows, in store order, as the table's model: one row
-// per device record with the texts of the row keys "HomeHost", "IP" and
-// "DeviceType" in columns 0, 1 and 2, and the column titles and fonts the
-// language gives. Never editable. Main thread only.
-class DeviceRows : public QAbstractTableModel
-{
-    Q_OBJECT
-
-public:
-    struct Row
-    {
-        QString HomeHost;
-        QString IP;
-        QString DeviceType;
-        // Orders the IP column by address, not by text; rows whose "IP" is
-        // no address come last.
-        quint64 ipOrder = 0;
-        // Order the text columns as the user's language sorts them, ignoring
-        // case: made once per row shown (replaceAll), compared as bytes by
-        // DeviceRowOrder.
-        QByteArray hostOrder;
-        QByteArray typeOrder;
-
-        // The texts of the record's host, ip and product, decoded as UTF-8,
-        // with control and format characters made visible.
-        static Row fromDevice(const deviceinfo &device);
-        bool operator==(const Row &other) const;
-    };
-
-    // Sorts like the displayed text, except the IP column (by address).
-    static constexpr int SortRole = Qt::UserRole;
-
-    explicit DeviceRows(QObject *parent = nullptr);
-
-    const QList<Row> &rows() const { return shown; }
-    // Replaces every row at once, as one model reset, with its sort keys made.
-    void replaceAll(QList<Row> rows);
-    void removeAll();
-
-    int rowCount(const QModelIndex &parent = {}) const override;
-    int columnCount(const QModelIndex &parent = {}) const override;
-    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
-    QVariant headerData(int section, Qt::Orientation orientation,
-                        int role = Qt::DisplayRole) const override;
-    // Column titles (DisplayRole) and fonts (FontRole) of the horizontal header.
-    bool setHeaderData(int section, Qt::Orientation orientation, const QVariant &value,
-                       int role = Qt::EditRole) override;
-
-private:
-    QList<Row> shown;
-    std::array<QString, 3> titles;
-    std::array<QVariant, 3> titleFonts;  // empty until the language gives one
-};
-
-// The rows in the order the user sorted them: addresses by number, texts as
-// the user's language sorts them, ignoring case. Each row's sort keys are
-// made once, where comparing texts would collate both for every one of the
-// n log n comparisons: a full list sorts in milliseconds. Main thread only.
-class DeviceRowOrder : public QSortFilterProxyModel
-{
-    Q_OBJECT
-
-public:
-    explicit DeviceRowOrder(QObject *parent = nullptr);
-
-protected:
-    bool lessThan(const QModelIndex &left, const QModelIndex &right) const override;
-};
 
 class Controller : public QObject
 {
@@ -131,13 +57,13 @@ public:
     void awakeFromNib();
 
     DeviceRows *device() const { return device_; }
-    QSortFilterProxyModel *array_controller() const { return outlets.array_controller; }
-    QTableView *tableview() const { return outlets.tableview; }
-    QPushButton *loginbutton() const { return outlets.loginbutton; }
-    QPushButton *refreshbutton() const { return outlets.refreshbutton; }
-    QPushButton *storagebutton() const { return outlets.storagebutton; }
-    QLabel *countdownField() const { return outlets.countdownField; }
-    QLabel *deviceListField() const { return outlets.deviceListField; }
+    QSortFilterProxyModel *array_controller() const { return outlets_.array_controller; }
+    QTableView *tableview() const { return outlets_.tableview; }
+    QPushButton *loginbutton() const { return outlets_.loginbutton; }
+    QPushButton *refreshbutton() const { return outlets_.refreshbutton; }
+    QPushButton *storagebutton() const { return outlets_.storagebutton; }
+    QLabel *countdownField() const { return outlets_.countdownField; }
+    QLabel *deviceListField() const { return outlets_.deviceListField; }
     QThreadPool *parseQueue() { return &parseQueue_; }
     QTimer *mytimer() const { return mytimer_; }
     int counter() const { return counter_; }
@@ -155,9 +81,12 @@ signals:
 public slots:
     // The timer tick: the countdown and, while searching, the list.
     void getDeviceList();
+    // "Refresh"; the slot names (onRefreash, ReflashLanguage) are fixed as spelled.
     void onRefreash();
     void onLogin();
     void onGotoStorage();
+    // Does nothing, on purpose: a double click opens nothing, so a slip of
+    // the mouse never starts a browser.
     void onTableviewDoubleClicked();
     // The user clicked a column header; the proxy has sorted already.
     void sortDescriptorsDidChange();
@@ -181,7 +110,7 @@ private:
     QSet<QString> selectedAddresses() const;
     void selectAddresses(const QSet<QString> &addresses);
 
-    const Outlets outlets;
+    const Outlets outlets_;
 
     // Created in awakeFromNib and kept for the life of the window.
     DeviceRows *device_ = nullptr;

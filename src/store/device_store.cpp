@@ -1,7 +1,7 @@
 #include "device_store.h"
 
 #include "diagnostic_lines.h"
-#include "printable_text.h"
+#include "engine/untrusted/printable_text.h"
 
 #include <unistd.h>
 

@@ -11,8 +11,8 @@
 // the observer or the application callback while holding DeviceStore::mutex.
 #pragma once
 
-#include "annotated_mutex.h"
 #include "device_list.h"
+#include "engine/sync/annotated_mutex.h"
 
 #include <searchdevice/SearchDeviceLib.h>
 

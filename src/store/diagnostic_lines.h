@@ -6,7 +6,7 @@
 // again.
 #pragma once
 
-#include "annotated_mutex.h"
+#include "engine/sync/annotated_mutex.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -38,11 +38,11 @@ SearchAndAgeStop::~SearchAndAgeStop() { sem_destroy(&wakeUp_); }
 
 void SearchAndAgeStop::Stop()
 {
-    bStopped_ = true;
+    stopped_ = true;
     sem_post(&wakeUp_);
 }
 
-bool SearchAndAgeStop::Stopped() const { return bStopped_; }
+bool SearchAndAgeStop::Stopped() const { return stopped_; }
 
 bool SearchAndAgeStop::WaitFor(std::chrono::milliseconds period)
 {

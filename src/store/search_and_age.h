@@ -30,7 +30,7 @@ public:
 
 private:
     // Stop() only stores the flag and posts: both are safe in a signal handler.
-    std::atomic<bool> bStopped_{false};
+    std::atomic<bool> stopped_{false};
     sem_t wakeUp_;
 };
 

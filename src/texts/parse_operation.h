@@ -65,7 +65,8 @@ private:
     void didStartElement(QStringView name, const QXmlStreamAttributes &attributes);
     void didEndElement(QStringView name);
 
-    // Set at construction, read-only afterwards.
+    // Set at construction, read-only afterwards. The name is fixed, like the
+    // notification's; it holds the language file, nothing about earthquakes.
     const QByteArray earthquakeData;
 
     std::atomic<bool> started{false};

@@ -1,12 +1,12 @@
 // The device list window driven as its timer and its user would: the search
 // window's countdown, the table against the store, the two buttons that open
 // a device, the language, the keyboard and the close.
-#include "application_main.h"
-#include "controller.h"
-#include "device_store.h"
-#include "language_choice.h"
-#include "parse_operation.h"
-#include "private_network_qtest.h"
+#include "src/app/application_main.h"
+#include "src/app/controller.h"
+#include "src/store/device_store.h"
+#include "src/texts/language_choice.h"
+#include "src/texts/parse_operation.h"
+#include "tests/support/private_network_qtest.h"
 
 #include <QAccessible>
 #include <QDesktopServices>

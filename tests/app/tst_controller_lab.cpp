@@ -1,9 +1,9 @@
 // The window on a network of its own: nasscout-sim's devices across a
 // bridge, found by the engine the window starts, shown and rendered.
-#include "application_main.h"
-#include "controller.h"
-#include "lab_simulator.h"
-#include "private_network_qtest.h"
+#include "src/app/application_main.h"
+#include "src/app/controller.h"
+#include "tests/support/lab_simulator.h"
+#include "tests/support/private_network_qtest.h"
 
 #include <QTableView>
 

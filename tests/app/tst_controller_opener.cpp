@@ -2,10 +2,10 @@
 // on a network of its own and the window on a display of its own: the opener
 // (and the browser or file manager it starts) inherits none of the finder's
 // sockets, which used to keep the search ports after the window had gone.
-#include "application_main.h"
-#include "controller.h"
-#include "lab_simulator.h"
-#include "private_display.h"
+#include "src/app/application_main.h"
+#include "src/app/controller.h"
+#include "tests/support/lab_simulator.h"
+#include "tests/support/private_display.h"
 
 #include <QApplication>
 #include <QDir>

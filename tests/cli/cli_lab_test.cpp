@@ -1,6 +1,7 @@
 // nasscout-cli end to end: the real program in a finder host of the network
 // lab, simulated devices (nasscout-sim) in other hosts on the same segment.
-#include "finder_lab.h"
+#include "tests/support/finder_lab.h"
+#include "tests/support/log_line.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -116,9 +117,9 @@ TEST_F(CliInTheLab, PrintsTheListedDevicesAndKeepsTheLogOffStandardOutput)
         ASSERT_EQ(logs.Files().size(), 1u);
         EXPECT_NE(logs.Files().front().filename().string().find("-SearchDeviceLog.txt"), std::string::npos);
         const std::string log = ReadWholeFile(logs.Files().front());
-        EXPECT_NE(log.find("SendThread 1900 : Send Search Device Command"), std::string::npos) << log;
-        EXPECT_EQ(log.find("SendThread 1530 : Send Search Device Command") != std::string::npos, asJson) << log;
-        EXPECT_NE(run.err.find("SendThread 1900 : Send Search Device Command"), std::string::npos) << run.err;
+        EXPECT_NE(log.find(LogLine(LOGTEXT_WORKER_PREFIX LOGTEXT_SEND_SEARCH, 1900)), std::string::npos) << log;
+        EXPECT_EQ(log.find(LogLine(LOGTEXT_WORKER_PREFIX LOGTEXT_SEND_SEARCH, 1530)) != std::string::npos, asJson) << log;
+        EXPECT_NE(run.err.find(LogLine(LOGTEXT_WORKER_PREFIX LOGTEXT_SEND_SEARCH, 1900)), std::string::npos) << run.err;
     }
 }
 

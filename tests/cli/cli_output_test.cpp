@@ -1,8 +1,8 @@
 // What nasscout-cli makes of the records it gets: text from the network on
 // a terminal and in JSON, the table's columns, and the lines --watch prints
 // for the device store's events.
-#include "device_output.h"
-#include "watch_printer.h"
+#include "tools/cli/device_output.h"
+#include "tools/cli/watch_printer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,15 @@
-#include "find_device_dispatch.h"
-#include "temporary_log.h"
+#include "engine/find_device_dispatch.h"
+#include "tests/support/log_line.h"
+#include "tests/support/temporary_log.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -17,10 +21,19 @@ using namespace std::chrono_literals;
 // What the application's callback saw; guarded by its own mutex.
 struct Reports {
     std::mutex mutex;
+    std::condition_variable arrived;
     std::vector<std::pair<deviceinfo, int>> received;
     std::atomic<int> inside{0};
     std::atomic<int> mostInsideAtOnce{0};
     size_t Count() { std::lock_guard<std::mutex> lock(mutex); return received.size(); }
+    // Whether a report of `port` comes in within `timeout`.
+    bool WaitFor(int port, std::chrono::milliseconds timeout)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        return arrived.wait_for(lock, timeout, [&] {
+            return std::any_of(received.begin(), received.end(), [&](const auto& report) { return report.second == port; });
+        });
+    }
 };
 Reports* g_reports = nullptr;
 
@@ -32,6 +45,7 @@ void* RecordReport(void* pDevice, int nSearchPort)
         std::lock_guard<std::mutex> lock(g_reports->mutex);
         g_reports->received.emplace_back(*static_cast<deviceinfo*>(pDevice), nSearchPort);
     }
+    g_reports->arrived.notify_all();
     std::strcpy(static_cast<deviceinfo*>(pDevice)->id, "changed by the application");
     --g_reports->inside;
     return nullptr;
@@ -75,20 +89,19 @@ TEST_F(FoundDeviceDispatch, CallbackGetsACopyOfTheWorkersRecordWithThePort)
 
 TEST_F(FoundDeviceDispatch, ConcurrentReportsEnterTheCallbackOneAtATime)
 {
-    // The first report starts the second and holds the callback until the second is waiting for the mutex.
-    static TemporaryLog* theLog;
+    // The first report starts the second and, once it runs, gives it time to
+    // come in: it must wait for the mutex until the first has returned.
     static std::thread second;
-    theLog = &log;
+    static std::promise<void> secondRuns;
     SetFindDeviceCallback([](void* pDevice, int nSearchPort) -> void* {
         if (nSearchPort == 1530) {
             second = std::thread([] {
+                secondRuns.set_value();
                 deviceinfo device = Device("second");
                 HandleFindDevice(&device, sizeof device, 1550);
             });
-            for (auto deadline = std::chrono::steady_clock::now() + 5s; std::chrono::steady_clock::now() < deadline &&
-                 theLog->IndexOf("Handle 1550 : Search 1550 Thread Find Device and wait for mutex  ") < 0;) {
-                std::this_thread::yield();
-            }
+            secondRuns.get_future().wait();
+            EXPECT_FALSE(g_reports->WaitFor(1550, 200ms)) << "the second report came in beside the first";
         }
         return RecordReport(pDevice, nSearchPort);
     });
@@ -99,8 +112,8 @@ TEST_F(FoundDeviceDispatch, ConcurrentReportsEnterTheCallbackOneAtATime)
     EXPECT_EQ(reports.mostInsideAtOnce, 1);
     ASSERT_EQ(reports.received.size(), 2u);
     EXPECT_STREQ(reports.received[0].first.id, "first");
-    int firstDone = log.IndexOf("Handle 1530 : Search 1530 Thread Find Device Success Handle  ");
-    int secondLocked = log.IndexOf("Handle 1550 : Search 1550 Thread Find Device have Mutex  ");
+    int firstDone = log.IndexOf(LogLine(LOGTEXT_REPORT_PREFIX LOGTEXT_REPORT_DONE, 1530, 1530));
+    int secondLocked = log.IndexOf(LogLine(LOGTEXT_REPORT_PREFIX LOGTEXT_REPORT_LOCKED, 1550, 1550));
     ASSERT_GE(firstDone, 0);
     EXPECT_GT(secondLocked, firstDone);
 }

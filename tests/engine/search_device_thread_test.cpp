@@ -1,8 +1,9 @@
 // The worker base on a real socket, inside the test's private network namespace.
-#include "find_device_dispatch.h"
-#include "handed_socket.h"
-#include "search_device_thread.h"
-#include "temporary_log.h"
+#include "engine/find_device_dispatch.h"
+#include "engine/handed_socket.h"
+#include "engine/search_device_thread.h"
+#include "tests/support/log_line.h"
+#include "tests/support/temporary_log.h"
 
 #include <boost/asio/ip/udp.hpp>
 #include <gtest/gtest.h>
@@ -97,9 +98,9 @@ TEST_F(SearchWorkerBase, DatagramsArriveWholeUpTo1024BytesCutThereWithAZeroAfter
     EXPECT_EQ(worker.Received(), (std::vector<std::string>{std::string(1024, 'x') + "|0|127.0.0.1",
                                                            std::string(1024, 'y') + "|0|127.0.0.1"}))
         << "the empty datagram never reaches the handler";
-    EXPECT_TRUE(log.Contains("SendThread 1530 : Recive Socket Protocol IP : 127.0.0.1, nLen : 1024  "));
+    EXPECT_TRUE(log.Contains(LogLine(LOGTEXT_WORKER_PREFIX LOGTEXT_RECEIVED_FROM, 1530, "127.0.0.1", 1024)));
     auto messages = log.Messages();
-    EXPECT_EQ(std::count(messages.begin(), messages.end(), "SendThread 1530 : Reciver Socket Protocol Info  "), 3)
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), LogLine(LOGTEXT_WORKER_PREFIX LOGTEXT_RECEIVED, 1530)), 3)
         << "the empty datagram is received and logged, then skipped";
 }
 

@@ -1,5 +1,5 @@
-#include "search_log.h"
-#include "temporary_log.h"
+#include "log/search_log.h"
+#include "tests/support/temporary_log.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 // or with an address no device can have. Through the real nasscout-cli (its
 // table, its JSON, its standard error and its log) and the real window (its
 // --screenshot table), in a finder host of the network lab.
-#include "finder_lab.h"
-#include "wire_protocol.h"
+#include "engine/wire/wire_protocol.h"
+#include "tests/support/finder_lab.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>

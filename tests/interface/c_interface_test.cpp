@@ -1,5 +1,5 @@
 // A plain C client of libsearchdevice.so finds devices on two LANs.
-#include "finder_lab.h"
+#include "tests/support/finder_lab.h"
 
 #include <gtest/gtest.h>
 

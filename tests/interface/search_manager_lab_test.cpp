@@ -1,10 +1,11 @@
 // The engine end to end through its call interface: a finder host on two
 // LANs, simulated devices on each.
-#include "finder_lab.h"
-#include "receive_within.h"
-#include "report_collector.h"
-#include "search_manager.h"
-#include "temporary_log.h"
+#include "engine/search_manager.h"
+#include "tests/support/finder_lab.h"
+#include "tests/support/log_line.h"
+#include "tests/support/receive_within.h"
+#include "tests/support/report_collector.h"
+#include "tests/support/temporary_log.h"
 
 #include <searchdevice/SearchDeviceLib.h>
 
@@ -98,7 +99,7 @@ TEST_F(EngineInTheLab, StartsOneWorkerPerAddressAfterTheBroadcastAndMulticastWor
     EXPECT_TRUE(CanBind("198.51.100.1", 1530)) << "a per-address worker binds its own address only";
     auto messages = log.Messages();
     EXPECT_EQ(std::count(messages.begin(), messages.end(),
-                         "SendThread 67 : Init Search Device Work Thread Value, strIP : , nPort : 67  "),
+                         LogLine(LOGTEXT_WORKER_PREFIX LOGTEXT_INIT_VALUES, 67, "", 67)),
               1);
 }
 
@@ -108,9 +109,9 @@ TEST_F(EngineInTheLab, NewAddressGetsTheNextPortAReturningOneNoSecondWorkerAndNo
     lab.finder.AddAddress("192.0.2.9/24", "eth0");
     Pass();
     EXPECT_EQ(Workers().back(), (std::pair<std::string, int>{"192.0.2.9", 1570}));
-    int added = log.IndexOf("SendThread 1570 : Init Search Device Work Thread Value, strIP : 192.0.2.9, nPort : 1570  ");
+    int added = log.IndexOf(LogLine(LOGTEXT_WORKER_PREFIX LOGTEXT_INIT_VALUES, 1570, "192.0.2.9", 1570));
     EXPECT_GE(added, 0);
-    EXPECT_LT(added, log.IndexOf("SendThread 67 : Send Broadcast Search Command  ")) << "new workers come first";
+    EXPECT_LT(added, log.IndexOf(LogLine(LOGTEXT_WORKER_PREFIX LOGTEXT_SEND_BROADCAST, 67))) << "new workers come first";
 
     lab.finder.RemoveAddress("192.0.2.9/24", "eth0");
     EXPECT_FALSE(CanBind("192.0.2.9", 0)) << "the address is gone";
@@ -147,8 +148,7 @@ TEST_F(EngineInTheLab, WorkersThatCannotBeMadeForWantOfDescriptorsAreSkippedAndT
     }
     EXPECT_EQ(Workers().size(), 4u);
     for (const std::string address : {"192.0.2.9", "192.0.2.10"}) {
-        EXPECT_TRUE(log.Contains("SendThread 1570 : No search worker for IP " + address +
-                                 ", searching on without it : epoll: Too many open files  "));
+        EXPECT_TRUE(log.Contains(LogLine(LOGTEXT_NO_WORKER, 1570, address.c_str(), "epoll: Too many open files")));
     }
     EXPECT_TRUE(reports.WaitFor("lan1-nas", DEVICE_TYPE_ANSWER, 1530));
 
@@ -163,7 +163,7 @@ TEST_F(EngineInTheLab, WithoutPerAddressWorkersThereAreExactlyTwo)
     lab.finder.AddAddress("192.0.2.9/24", "eth0");
     Pass();
     EXPECT_EQ(Workers(), (WorkerList{{"", 67}, {"", 1901}})) << "the multicast worker may move on a taken port";
-    EXPECT_EQ(log.IndexOf("Get Current Local IP Info "), -1);
+    EXPECT_EQ(log.IndexOf(LOGTEXT_LOCAL_ADDRESSES), -1);
 }
 
 TEST_F(EngineInTheLab, CallersOwnSearchBlockIsSentUnchanged)
@@ -205,10 +205,10 @@ TEST_F(EngineInTheLab, FindsTheDevicesOfBothLansAndStopsPromptlyWithEverySocketC
 
     int exitBanner = log.IndexOf("------Exit Log System-------");
     ASSERT_GE(exitBanner, 0);
-    EXPECT_GT(exitBanner, log.IndexOf("SendThread 1550 : Exit Search Device Tread , bExitSock : 1  "));
+    EXPECT_GT(exitBanner, log.IndexOf(LogLine(LOGTEXT_WORKER_PREFIX LOGTEXT_EXIT, 1550, 1)));
     // The log stays armed after the stop, and shows that the pass sent nothing.
-    EXPECT_GT(log.IndexOf("SendMessage : pdhcp is NULL ", exitBanner), exitBanner);
-    EXPECT_EQ(log.IndexOf("SendThread 67 : Send Broadcast Search Command  ", exitBanner), -1);
+    EXPECT_GT(log.IndexOf(LOGTEXT_DEFAULT_PACKET, exitBanner), exitBanner);
+    EXPECT_EQ(log.IndexOf(LogLine(LOGTEXT_WORKER_PREFIX LOGTEXT_SEND_BROADCAST, 67), exitBanner), -1);
 }
 
 }  // namespace

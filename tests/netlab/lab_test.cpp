@@ -5,7 +5,7 @@
 // on time and removes everything afterwards. That the lab's hosts reach one
 // another across its bridges and gain and lose addresses, every lab test
 // relies on and so shows.
-#include "finder_lab.h"
+#include "tests/support/finder_lab.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -1,4 +1,4 @@
-#include "broadcast_reply.h"
+#include "engine/broadcast_reply.h"
 
 #include <searchdevice/dhcppacket.h>
 

@@ -1,5 +1,5 @@
-#include "ssdp_message.h"
-#include "wire_protocol.h"
+#include "engine/ssdp_message.h"
+#include "engine/wire/wire_protocol.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // What becomes of text and addresses from the network before anything shows,
 // logs or opens them.
-#include "device_address.h"
-#include "printable_text.h"
+#include "engine/untrusted/device_address.h"
+#include "engine/untrusted/printable_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,8 @@
 // nasscout-port67 gives a program UDP port 67 and nothing more: a user with
 // no privilege runs nasscout-cli through it, in a finder host of the network
 // lab, and the broadcast search takes the socket it was handed.
-#include "finder_lab.h"
+#include "tests/support/finder_lab.h"
+#include "tests/support/log_line.h"
 
 #include <gtest/gtest.h>
 
@@ -68,16 +69,16 @@ TEST(Port67Helper, AUserSearchesWithPort67ThroughItAndHoldsNoCapability)
     EXPECT_NE(run.out.find("\"id\":\"zv-1\""), std::string::npos) << run.out;
     ASSERT_EQ(logs.Files().size(), 1u);
     const std::string log = ReadWholeFile(logs.Files().front());
-    EXPECT_NE(log.find("SendThread 67 : Took the socket of port 67 that the program was handed"), std::string::npos)
+    EXPECT_NE(log.find(LogLine(LOGTEXT_WORKER_PREFIX LOGTEXT_HANDED_SOCKET, 67, 67)), std::string::npos)
         << log;
-    EXPECT_NE(log.find("SendThread 67 : Handle Broadcast Recive Information Success"), std::string::npos) << log;
+    EXPECT_NE(log.find(LogLine(LOGTEXT_WORKER_PREFIX LOGTEXT_BROADCAST_NEW, 67)), std::string::npos) << log;
 
     // Without the helper the same user has no port 67, and the log says why.
     const ProgramRun without = lab.Run(AsNobody({NASSCOUT_CLI_PATH, "--seconds", "1", "--log", logsWithout.path()}));
     EXPECT_EQ(without.status, 0) << without.err;
     ASSERT_EQ(logsWithout.Files().size(), 1u);
     EXPECT_NE(ReadWholeFile(logsWithout.Files().front())
-                  .find("SendThread 67 : Create Search Device Work Thread Error : bind: Permission denied"),
+                  .find(LogLine(LOGTEXT_WORKER_PREFIX LOGTEXT_CREATE_ERROR, 67, "bind: Permission denied")),
               std::string::npos);
 }
 

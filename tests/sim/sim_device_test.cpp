@@ -1,10 +1,10 @@
 // Every device nasscout-sim accepts reads back unchanged through the engine's
 // own parsers, from the broadcast reply and from the SSDP answer and both
 // announcements; what would not is refused with a message naming the key.
-#include "broadcast_reply.h"
-#include "sim_device.h"
-#include "sim_messages.h"
-#include "ssdp_message.h"
+#include "engine/broadcast_reply.h"
+#include "engine/ssdp_message.h"
+#include "tools/sim/sim_device.h"
+#include "tools/sim/sim_messages.h"
 
 #include <gtest/gtest.h>
 

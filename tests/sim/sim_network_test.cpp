@@ -1,9 +1,9 @@
 // nasscout-sim on a network of namespaces: the finder host sends the real
 // searches and checks who answers and who does not. That the engine's workers
 // understand the answers, tests/workers shows.
-#include "finder_lab.h"
-#include "receive_within.h"
-#include "wire_protocol.h"
+#include "engine/wire/wire_protocol.h"
+#include "tests/support/finder_lab.h"
+#include "tests/support/receive_within.h"
 
 #include <searchdevice/dhcppacket.h>
 

@@ -1,6 +1,6 @@
 // nasscout-sim's command line and start-up: which exit status, and one line
 // that names what is wrong. Runs the real program in the finder host of a lab.
-#include "finder_lab.h"
+#include "tests/support/finder_lab.h"
 
 #include <boost/asio/ip/udp.hpp>
 #include <gtest/gtest.h>

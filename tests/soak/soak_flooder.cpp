@@ -6,9 +6,9 @@
 // It floods whatever network it is in, so it runs only where a lab put it: in
 // a network namespace other than its parent's (the lab's owner) and towards a
 // lab address. Started by hand, it shares its shell's namespace and refuses.
-#include "netlab.h"
-#include "sim_messages.h"
-#include "wire_protocol.h"
+#include "engine/wire/wire_protocol.h"
+#include "lab/netlab.h"
+#include "tools/sim/sim_messages.h"
 
 #include <boost/asio/ip/udp.hpp>
 #include <boost/asio/io_context.hpp>

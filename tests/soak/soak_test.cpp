@@ -4,7 +4,7 @@
 // runs it. NASSCOUT_SOAK_SECONDS (60) is how long the flood lasts,
 // NASSCOUT_SOAK_RATE its datagrams a second (0: as fast as the flooder can),
 // NASSCOUT_SOAK_SEED repeats an earlier flood.
-#include "finder_lab.h"
+#include "tests/support/finder_lab.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -2,10 +2,11 @@
 // the search-and-age loop; everything that calls the engine, so in a private
 // network namespace. The engine's devices reaching the store across a network
 // are the window's and nasscout-cli's lab tests.
-#include "netlab.h"
-#include "search_and_age.h"
+#include "lab/netlab.h"
+#include "src/store/search_and_age.h"
 #include "store_test_support.h"
-#include "temporary_log.h"
+#include "tests/support/log_line.h"
+#include "tests/support/temporary_log.h"
 
 #include <gtest/gtest.h>
 
@@ -46,7 +47,7 @@ TEST(StoreAtExit, AnEngineLeftRunningIsStoppedBeforeTheStoreGoes)
 
     ASSERT_EQ(directory->Files().size(), 1u);
     std::string log = ReadWholeFile(directory->Files().front());
-    EXPECT_NE(log.find("SendThread 1900 : Exit Search Device Tread"), std::string::npos) << log;
+    EXPECT_NE(log.find(LogLine(LOGTEXT_WORKER_PREFIX LOGTEXT_EXIT, 1900, 1)), std::string::npos) << log;
     EXPECT_NE(log.find("------Exit Log System-------"), std::string::npos) << log;
 }
 

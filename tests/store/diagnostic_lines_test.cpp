@@ -1,7 +1,7 @@
 // The store's vendor lines travel through DiagnosticLines: whoever posts a
 // line (an engine receive thread, inside the report lock) must never wait
 // for the reader.
-#include "diagnostic_lines.h"
+#include "src/store/diagnostic_lines.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,7 +1,7 @@
 // Records and store set-up shared by the store's tests.
 #pragma once
 
-#include "device_store.h"
+#include "src/store/device_store.h"
 
 #include <gtest/gtest.h>
 

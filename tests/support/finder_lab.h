@@ -4,8 +4,8 @@
 // For GoogleTest programs; the test thread owns it.
 #pragma once
 
+#include "lab/netlab.h"
 #include "lab_simulator.h"
-#include "netlab.h"
 #include "temporary_directory.h"
 
 #include <gtest/gtest.h>

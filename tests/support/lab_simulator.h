@@ -2,7 +2,7 @@
 // real devices on the other side of a bridge.
 #pragma once
 
-#include "netlab.h"
+#include "lab/netlab.h"
 #include "temporary_directory.h"
 
 #include <chrono>

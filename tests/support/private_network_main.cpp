@@ -1,6 +1,6 @@
 // main() of every test program that can open a socket: the process moves
 // into a fresh private network namespace before any test runs.
-#include "netlab.h"
+#include "lab/netlab.h"
 
 #include <gtest/gtest.h>
 

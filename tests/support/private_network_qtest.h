@@ -2,7 +2,7 @@
 // into a fresh private network namespace before the application starts.
 #pragma once
 
-#include "netlab.h"
+#include "lab/netlab.h"
 
 #include <QApplication>
 #include <QtTest>

@@ -2,7 +2,7 @@
 // construction, switched off and removed with everything in it on destruction.
 #pragma once
 
-#include "search_log.h"
+#include "log/search_log.h"
 #include "temporary_directory.h"
 
 #include <sstream>

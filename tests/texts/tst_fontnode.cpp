@@ -1,4 +1,4 @@
-#include "font_node.h"
+#include "src/texts/font_node.h"
 
 #include <QtTest>
 

@@ -1,4 +1,4 @@
-#include "notification_center.h"
+#include "src/texts/notification_center.h"
 
 #include <QtTest>
 

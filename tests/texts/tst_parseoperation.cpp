@@ -1,5 +1,5 @@
-#include "notification_center.h"
-#include "parse_operation.h"
+#include "src/texts/notification_center.h"
+#include "src/texts/parse_operation.h"
 
 #include <QThread>
 #include <QThreadPool>

@@ -1,15 +1,15 @@
 // The three search workers against simulated devices across a bridge: the
 // finder host runs the workers, the nas host two simulated devices, and the
 // listener host plays a bystander that sees what the finder sends.
-#include "find_device_dispatch.h"
-#include "finder_lab.h"
-#include "receive_within.h"
-#include "report_collector.h"
-#include "search_device_broadcast_thread.h"
-#include "search_device_multicast_thread.h"
-#include "search_device_multicommand_thread.h"
-#include "temporary_log.h"
-#include "wire_protocol.h"
+#include "engine/find_device_dispatch.h"
+#include "engine/search_device_broadcast_thread.h"
+#include "engine/search_device_multicast_thread.h"
+#include "engine/search_device_multicommand_thread.h"
+#include "engine/wire/wire_protocol.h"
+#include "tests/support/finder_lab.h"
+#include "tests/support/receive_within.h"
+#include "tests/support/report_collector.h"
+#include "tests/support/temporary_log.h"
 
 #include <boost/asio/ip/multicast.hpp>
 #include <boost/asio/ip/udp.hpp>

@@ -1,6 +1,6 @@
 #include "cli_options.h"
 
-#include "option_error.h"
+#include "tools/common/option_error.h"
 
 #include <boost/program_options.hpp>
 

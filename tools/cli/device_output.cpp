@@ -1,6 +1,6 @@
 #include "device_output.h"
 
-#include "printable_text.h"
+#include "engine/untrusted/printable_text.h"
 
 #include <algorithm>
 #include <array>

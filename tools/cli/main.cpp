@@ -1,10 +1,10 @@
 // nasscout-cli: the NAS search without a window, for scripts, servers and
 // terminals.
 #include "cli_options.h"
-#include "device_store.h"
-#include "option_error.h"
-#include "port67_handover.h"
 #include "search_runs.h"
+#include "src/port67/port67_handover.h"
+#include "src/store/device_store.h"
+#include "tools/common/option_error.h"
 
 #include <fcntl.h>
 #include <unistd.h>

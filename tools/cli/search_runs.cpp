@@ -1,8 +1,8 @@
 #include "search_runs.h"
 
 #include "device_output.h"
-#include "device_store.h"
-#include "search_and_age.h"
+#include "src/store/device_store.h"
+#include "src/store/search_and_age.h"
 #include "watch_printer.h"
 
 #include <pthread.h>

@@ -1,6 +1,6 @@
 #include "watch_printer.h"
 
-#include "printable_text.h"
+#include "engine/untrusted/printable_text.h"
 
 #include <algorithm>
 #include <new>

@@ -9,7 +9,7 @@
 #pragma once
 
 #include "device_output.h"
-#include "device_store.h"
+#include "src/store/device_store.h"
 
 #include <condition_variable>
 #include <cstddef>

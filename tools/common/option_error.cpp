@@ -1,6 +1,6 @@
 #include "option_error.h"
 
-#include "printable_text.h"
+#include "engine/untrusted/printable_text.h"
 
 #include <boost/program_options/cmdline.hpp>
 

@@ -1,7 +1,7 @@
 #include "lab_options.h"
 
-#include "netlab.h"
-#include "option_error.h"
+#include "lab/netlab.h"
+#include "tools/common/option_error.h"
 
 #include <boost/program_options.hpp>
 #include <nlohmann/json.hpp>

@@ -1,7 +1,7 @@
 // The command line of nasscout-lab.
 #pragma once
 
-#include "sim_device.h"
+#include "tools/sim/sim_device.h"
 
 #include <string>
 #include <vector>

@@ -1,9 +1,9 @@
 // nasscout-lab: a private network with simulated NAS devices, and a command
 // run in its finder host; for trying the engine, or a program linked with it,
 // without touching a real network.
+#include "lab/netlab.h"
 #include "lab_options.h"
-#include "netlab.h"
-#include "option_error.h"
+#include "tools/common/option_error.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,8 +1,8 @@
 // nasscout-sim: NAS devices on the network, for tests, demos and benchmarks,
 // and for checking that a network lets discovery through.
-#include "option_error.h"
 #include "sim_options.h"
 #include "simulator.h"
+#include "tools/common/option_error.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>

@@ -1,8 +1,8 @@
 #include "sim_device.h"
 
-#include "device_address.h"
-#include "printable_text.h"
-#include "wire_protocol.h"
+#include "engine/untrusted/device_address.h"
+#include "engine/untrusted/printable_text.h"
+#include "engine/wire/wire_protocol.h"
 
 #include <searchdevice/deviceinfo.h>
 #include <searchdevice/dhcppacket.h>

@@ -1,6 +1,6 @@
 #include "sim_messages.h"
 
-#include "wire_protocol.h"
+#include "engine/wire/wire_protocol.h"
 
 #include <algorithm>
 #include <cstdio>

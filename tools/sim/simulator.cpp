@@ -1,8 +1,8 @@
 #include "simulator.h"
 
-#include "close_on_exec_socket.h"
+#include "engine/sockets/close_on_exec_socket.h"
+#include "engine/wire/wire_protocol.h"
 #include "sim_messages.h"
-#include "wire_protocol.h"
 
 #include <boost/asio/ip/multicast.hpp>
 #include <boost/asio/steady_timer.hpp>

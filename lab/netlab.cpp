@@ -1,5 +1,8 @@
 #include "netlab.h"
 
+#include "child_process.h"
+#include "network_guard.h"
+
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -23,8 +26,6 @@
 
 namespace netlab {
 namespace {
-
-ino_t g_startNamespace = 0;  // set once, before any other thread exists
 
 // Interface names in the owner's namespace, unique for the life of the process.
 int g_nextLan = 0;
@@ -67,61 +68,32 @@ void BringLoopbackUp()
     close(fd);
 }
 
-std::vector<char*> ArgumentVector(const std::vector<std::string>& argv)
-{
-    std::vector<char*> pointers;
-    for (const std::string& argument : argv) pointers.push_back(const_cast<char*>(argument.c_str()));
-    pointers.push_back(nullptr);
-    return pointers;
-}
-
-int WaitForExit(pid_t pid)
-{
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Forks a child that enters `namespaceFd` (when >= 0), dies with its parent
-// and runs argv with `inputFd` (when >= 0) as its standard input; its pid.
-// Only async-signal-safe calls between fork and exec.
+// Starts argv in `namespaceFd` (when >= 0) with `inputFd` (when >= 0) as its
+// standard input and `outputFile` (when given) as its standard output and
+// error; its pid.
 pid_t SpawnIn(int namespaceFd, const std::vector<std::string>& argv, const std::string& outputFile,
               int inputFd = -1)
 {
-    std::vector<char*> arguments = ArgumentVector(argv);
-    int outputFd = -1;
+    ChildSetup setup;
+    setup.networkNamespace = namespaceFd;
+    setup.input = inputFd;
     if (!outputFile.empty()) {
-        outputFd = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (outputFd < 0) throw std::runtime_error("netlab: cannot create " + outputFile);
+        setup.output = setup.errors = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (setup.output < 0) throw std::runtime_error("netlab: cannot create " + outputFile);
     }
-    pid_t parent = getpid();
-    pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("netlab: fork failed");
-    if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent) _exit(127);
-        if (namespaceFd >= 0 && setns(namespaceFd, CLONE_NEWNET) != 0) _exit(126);
-        // An owner that waits for its signals with sigwait blocks them; the program must not inherit that.
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        if (inputFd >= 0) dup2(inputFd, STDIN_FILENO);
-        if (outputFd >= 0) {
-            dup2(outputFd, STDOUT_FILENO);
-            dup2(outputFd, STDERR_FILENO);
-        }
-        execvp(arguments[0], arguments.data());
-        _exit(127);
+    try {
+        const pid_t pid = StartChild(argv, setup);
+        if (setup.output >= 0) close(setup.output);
+        return pid;
+    } catch (const std::runtime_error& failure) {
+        if (setup.output >= 0) close(setup.output);
+        throw std::runtime_error(std::string("netlab: ") + failure.what());
     }
-    if (outputFd >= 0) close(outputFd);
-    return pid;
 }
 
 void RunOrThrow(int namespaceFd, const std::vector<std::string>& argv, int inputFd = -1)
 {
-    int status = WaitForExit(SpawnIn(namespaceFd, argv, "", inputFd));
+    int status = WaitForChild(SpawnIn(namespaceFd, argv, "", inputFd));
     if (status != 0) {
         std::string command;
         for (const std::string& argument : argv) command += argument + " ";
@@ -149,16 +121,6 @@ std::string NamespaceLink(pid_t pid)
 
 bool IsLabAddress(const std::string& address)
 {
-    struct Range {
-        uint32_t network;
-        int prefix;
-    };
-    static const Range kRanges[] = {
-        {0xC0000200u, 24},  // 192.0.2.0/24
-        {0xC6336400u, 24},  // 198.51.100.0/24
-        {0xCB007100u, 24},  // 203.0.113.0/24
-        {0xC6120000u, 15},  // 198.18.0.0/15
-    };
     std::string host = address;
     int prefix = 32;
     size_t slash = address.find('/');
@@ -168,30 +130,17 @@ bool IsLabAddress(const std::string& address)
         if (digits.empty() || digits.size() > 2 || digits.find_first_not_of("0123456789") != std::string::npos)
             return false;
         prefix = std::stoi(digits);
-        if (prefix > 32) return false;
     }
     in_addr parsed{};
-    if (inet_pton(AF_INET, host.c_str(), &parsed) != 1) return false;
-    uint32_t value = ntohl(parsed.s_addr);
-    for (const Range& range : kRanges) {
-        uint32_t mask = ~0u << (32 - range.prefix);
-        if (prefix >= range.prefix && (value & mask) == range.network) return true;
-    }
-    return false;
-}
-
-bool InInitialNetworkNamespace()
-{
-    ino_t ours = NamespaceInode("/proc/thread-self/ns/net");
-    ino_t machines = NamespaceInode("/proc/1/ns/net");  // often hidden from us, even as root
-    // Whatever namespace the process started in counts as the machine's own.
-    return g_startNamespace == 0 || ours == 0 || ours == g_startNamespace || ours == machines;
+    return inet_pton(AF_INET, host.c_str(), &parsed) == 1 && IsLabNetwork(ntohl(parsed.s_addr), prefix) == 1;
 }
 
 void EnterPrivateNetwork()
 {
+    // Whatever namespace the process started in counts as the machine's own,
+    // for it and for every program it starts.
+    NoteMachineNetwork();
     ino_t before = NamespaceInode("/proc/self/ns/net");
-    if (g_startNamespace == 0) g_startNamespace = before;
     if (unshare(CLONE_NEWNET) != 0) {
         // Without root, a user namespace of our own grants the right to a network namespace.
         uid_t uid = getuid();
@@ -206,13 +155,13 @@ void EnterPrivateNetwork()
     BringLoopbackUp();
 }
 
-int RunCommand(const std::vector<std::string>& argv) { return WaitForExit(SpawnIn(-1, argv, "")); }
+int RunCommand(const std::vector<std::string>& argv) { return WaitForChild(SpawnIn(-1, argv, "")); }
 
 // ---- Lab
 
 Lab::Lab()
 {
-    if (InInitialNetworkNamespace()) {
+    if (OnMachineNetwork()) {
         std::fprintf(stderr, "netlab: a lab is only built inside the test's private network namespace\n");
         std::abort();
     }
@@ -287,11 +236,11 @@ Host::~Host()
     if (namespaceFd_ >= 0) close(namespaceFd_);
     if (holder_ > 0) {
         kill(holder_, SIGKILL);
-        WaitForExit(holder_);
+        WaitForChild(holder_);
     }
 }
 
-int Host::Run(const std::vector<std::string>& argv) const { return WaitForExit(SpawnIn(namespaceFd_, argv, "")); }
+int Host::Run(const std::vector<std::string>& argv) const { return WaitForChild(SpawnIn(namespaceFd_, argv, "")); }
 
 void Host::AddAddress(const std::string& addressWithPrefix, const std::string& interface) const
 {
@@ -334,7 +283,7 @@ void Host::AddAddresses(const std::vector<std::string>& addressesWithPrefix, con
         written += static_cast<size_t>(sent);
     }
     close(ends[0]);
-    int status = WaitForExit(pid);
+    int status = WaitForChild(pid);
     if (written < commands.size() || status != 0)
         throw std::runtime_error("netlab: ip -batch could not add " + std::to_string(addressesWithPrefix.size()) +
                                  " addresses to " + interface + " of host " + name_);
@@ -368,7 +317,7 @@ int Host::Wait(pid_t pid, std::chrono::milliseconds timeout)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     kill(pid, SIGKILL);
-    WaitForExit(pid);
+    WaitForChild(pid);
     return -1;
 }
 

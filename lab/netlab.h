@@ -23,16 +23,15 @@
 
 namespace netlab {
 
-// Moves the calling process into a fresh network namespace with loopback up.
+// Notes the namespace it starts in as the machine's (network_guard.h), then
+// moves the calling process into a fresh network namespace with loopback up.
 // Must run while the process has one thread. Exits the process with a message
 // when no private namespace can be had: a socket test never runs on the
 // machine's own network.
 void EnterPrivateNetwork();
 
-// True when the calling thread is in the machine's initial network namespace.
-bool InInitialNetworkNamespace();
-
-// Runs a program to completion; its exit status, or -1 when it could not run.
+// Runs a program to completion; its status as a shell reports it (127 when it
+// could not run), -1 when it could not be waited for.
 int RunCommand(const std::vector<std::string>& argv);
 
 // True when `address` ("198.51.100.7" or "198.51.100.7/24") and the whole

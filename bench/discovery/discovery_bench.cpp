@@ -2,8 +2,8 @@
 // thousands of simulated devices, against a floor receiver of its own. As
 // root it builds one nasscout-lab network per (N, W) and runs itself with
 // --inner in the lab's finder host, which runs and measures the programs.
-#include "bench_network_guard.h"
 #include "finder_rounds.h"
+#include "lab/network_guard.h"
 #include "lab_sweep.h"
 
 #include <boost/program_options.hpp>
@@ -104,6 +104,6 @@ int main(int argc, char** argv)
         return 1;
     }
     plan.sourceDir = NASSCOUT_SOURCE_DIR;
-    MarkBenchmarkOrigin();
+    NoteMachineNetwork();
     return discovery::RunSweep(plan);
 }

@@ -1,13 +1,13 @@
 #include "finder_rounds.h"
 
-#include "bench_network_guard.h"
+#include "lab/child_process.h"
+#include "lab/network_guard.h"
 #include "request_capture.h"
 #include "run_result.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -102,27 +102,17 @@ Finished RunProgram(const std::vector<std::string>& argv, std::chrono::seconds s
         close(out[1]);
         throw std::runtime_error("pipe failed");
     }
-    std::vector<char*> arguments;
-    for (const std::string& argument : argv) arguments.push_back(const_cast<char*>(argument.c_str()));
-    arguments.push_back(nullptr);
-
-    const pid_t parent = getpid();
+    netlab::ChildSetup setup;
+    setup.output = out[1];
+    setup.errors = err[1];
+    setup.searchPath = false;
     const auto start = Clock::now();
-    const pid_t pid = fork();
-    if (pid < 0) {
+    pid_t pid = -1;
+    try {
+        pid = netlab::StartChild(argv, setup);
+    } catch (const std::runtime_error&) {
         for (int fd : {out[0], out[1], err[0], err[1]}) close(fd);
-        throw std::runtime_error("fork failed");
-    }
-    if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent) _exit(127);
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        dup2(out[1], STDOUT_FILENO);
-        dup2(err[1], STDERR_FILENO);
-        execv(arguments[0], arguments.data());
-        _exit(127);
+        throw;
     }
     close(out[1]);
     close(err[1]);
@@ -246,7 +236,7 @@ RunResult Measure(const std::string& program, const FinderPlan& plan, int round,
 
 int RunFinderRounds(const FinderPlan& plan)
 {
-    ExitUnlessInBenchmarkLab("discovery_bench");
+    ExitUnlessInLab("discovery_bench");
     struct sigaction stop {};
     stop.sa_handler = OnStopSignal;
     sigaction(SIGINT, &stop, nullptr);

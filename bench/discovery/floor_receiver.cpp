@@ -7,8 +7,8 @@
 // when none came), so that the driver can set it against the request it saw.
 //
 //   discovery_floor SECONDS
-#include "bench_network_guard.h"
 #include "engine/wire/wire_protocol.h"
+#include "lab/network_guard.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -55,7 +55,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "Usage: discovery_floor SECONDS (1 to 3600)\n");
         return 2;
     }
-    ExitUnlessInBenchmarkLab("discovery_floor");
+    ExitUnlessInLab("discovery_floor");
 
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) Fail("socket");

@@ -1,13 +1,12 @@
 #include "lab_sweep.h"
 
 #include "figures.h"
+#include "lab/child_process.h"
 #include "run_result.h"
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/utsname.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -93,21 +92,18 @@ int RunLab(const SweepPlan& plan, int devices, int delayMs, std::vector<RunResul
                              std::to_string(devices), "--delays", std::to_string(delayMs), "--rounds",
                              std::to_string(plan.rounds), "--floor", plan.floorPath, "--client", plan.clientPath,
                              "--cli", plan.cliPath});
-    std::vector<char*> arguments;
-    for (const std::string& argument : argv) arguments.push_back(const_cast<char*>(argument.c_str()));
-    arguments.push_back(nullptr);
-
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    const pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        dup2(out[1], STDOUT_FILENO);
-        execv(arguments[0], arguments.data());
-        _exit(127);
+    netlab::ChildSetup setup;
+    setup.output = out[1];
+    setup.searchPath = false;
+    pid_t pid = -1;
+    try {
+        pid = netlab::StartChild(argv, setup);
+    } catch (const std::runtime_error&) {
+        close(out[0]);
+        close(out[1]);
+        throw;
     }
     g_labPid = pid;
     close(out[1]);
@@ -124,11 +120,9 @@ int RunLab(const SweepPlan& plan, int devices, int delayMs, std::vector<RunResul
         }
     }
     close(out[0]);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    const int status = netlab::WaitForChild(pid);
     g_labPid = 0;
-    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+    return status;
 }
 
 }  // namespace

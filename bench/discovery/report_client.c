@@ -3,7 +3,7 @@
  * end after SECONDS. It links libsearchdevice.so alone.
  *
  *   discovery_client SECONDS */
-#include "bench_network_guard.h"
+#include "lab/network_guard.h"
 
 #include <searchdevice/SearchDeviceLib.h>
 
@@ -29,7 +29,7 @@ int main(int argc, char** argv)
         fprintf(stderr, "Usage: discovery_client SECONDS (1 to 3600)\n");
         return 2;
     }
-    ExitUnlessInBenchmarkLab("discovery_client");
+    ExitUnlessInLab("discovery_client");
 
     clock_gettime(CLOCK_MONOTONIC, &until);
     until.tv_sec += seconds;

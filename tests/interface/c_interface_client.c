@@ -7,13 +7,14 @@
  * It prints "found ID IP PORT" for every report and exits 0 when enough
  * distinct devices were found in time. It broadcasts, so it refuses to run
  * in the machine's own network namespace: the tests start it inside a lab host. */
+#include "lab/network_guard.h"
+
 #include <searchdevice/SearchDeviceLib.h>
 
 #include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -42,22 +43,6 @@ static void* OnDevice(void* pDevice, int nSearchPort)
     return NULL;
 }
 
-static ino_t NamespaceOf(const char* path)
-{
-    struct stat info;
-    return stat(path, &info) == 0 ? info.st_ino : 0;
-}
-
-/* In the machine's namespace, or in the one of whoever started us by hand. */
-static int OnTheMachinesNetwork(void)
-{
-    char parent[64];
-    ino_t ours = NamespaceOf("/proc/self/ns/net");
-    ino_t machine = NamespaceOf("/proc/1/ns/net");
-    snprintf(parent, sizeof parent, "/proc/%d/ns/net", (int)getppid());
-    return ours == 0 || ours == machine || ours == NamespaceOf(parent);
-}
-
 int main(int argc, char** argv)
 {
     int expected, seconds, enough;
@@ -69,10 +54,7 @@ int main(int argc, char** argv)
         fprintf(stderr, "usage: %s EXPECTED_DEVICES SECONDS\n", argv[0]);
         return 2;
     }
-    if (OnTheMachinesNetwork()) {
-        fprintf(stderr, "%s: refusing to search outside a network namespace made for the test\n", argv[0]);
-        return 3;
-    }
+    ExitUnlessInLab(argv[0]);
     expected = atoi(argv[1]);
     seconds = atoi(argv[2]);
     (void)packet;

@@ -17,9 +17,11 @@ TEST(CInterface, PlainCProgramFindsDevicesOnTwoLans)
     EXPECT_NE(client.out.find("found lan2-nas 198.51.100.20 "), std::string::npos) << client.out;
 }
 
-TEST(CInterface, ClientRefusesToSearchFromItsStartersNetwork)
+// Outside a host of the lab (here the test's own namespace, with no address
+// of the lab's ranges) the client refuses before it opens a socket.
+TEST(CInterface, ClientRefusesToSearchOutsideALabHost)
 {
-    EXPECT_EQ(netlab::RunCommand({C_INTERFACE_CLIENT_PATH, "1", "1"}), 3);
+    EXPECT_EQ(netlab::RunCommand({C_INTERFACE_CLIENT_PATH, "1", "1"}), 1);
 }
 
 }  // namespace

@@ -4,15 +4,15 @@
  * that answers and exits 0 when one did.
  *
  * It searches, so it runs only where the package check puts it: inside
- * nasscout-lab's private network, with the machine's own network namespace
- * named in NASSCOUT_MACHINE_NETNS (its inode number). Started any other way,
- * it refuses. */
+ * nasscout-lab's private network (lab/network_guard.h, built beside it).
+ * Started any other way, it refuses. */
+#include "network_guard.h"
+
 #include <searchdevice/SearchDeviceLib.h>
 
 #include <stdatomic.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 static atomic_int answers;
@@ -26,22 +26,9 @@ static void* OnDevice(void* report, int searchPort)
     return NULL;
 }
 
-/* True unless this process is known to be outside the machine's network
- * namespace (/proc/1 is often hidden, so the caller names the machine's). */
-static int InMachineNetwork(void)
-{
-    const char* machine = getenv("NASSCOUT_MACHINE_NETNS");
-    struct stat own;
-    if (machine == NULL || *machine == '\0' || stat("/proc/self/ns/net", &own) != 0) return 1;
-    return strtoull(machine, NULL, 10) == (unsigned long long)own.st_ino;
-}
-
 int main(void)
 {
-    if (InMachineNetwork()) {
-        fprintf(stderr, "find_devices: searches only in a private network, as scripts/package-check.sh runs it\n");
-        return 2;
-    }
+    ExitUnlessInLab("find_devices");
     InitSearchDeviceLib(OnDevice, false, NULL, true);
     SendMessage(NULL);
     sleep(3);

@@ -91,55 +91,22 @@ bool CheckNetwork(const LabOptions& options, std::string& error)
 
 bool LoadLabDeviceFile(const std::string& path, std::vector<LabDevice>& devices, std::string& error)
 {
-    nlohmann::json document;
-    if (!sim::ReadJsonFile(path, document, error)) {
-        error = "--devices " + error;
-        return false;
-    }
-    if (document.is_object() && document.contains("devices")) document = document["devices"];
-    if (!document.is_array()) {
-        error = "--devices " + path + ": expected an array of devices";
-        return false;
-    }
-    std::size_t number = 0;
-    for (const nlohmann::json& entry : document) {
-        const std::string where = "--devices " + path + ": device " + std::to_string(++number) + ": ";
-        if (!entry.is_object()) {
-            error = where + "not an object";
-            return false;
-        }
-        LabDevice device;
-        std::size_t known = 0;
-        for (const sim::DeviceField& field : sim::kDeviceFields) {
-            const auto value = entry.find(field.first);
-            if (value == entry.end() || !value->is_string()) {
-                error = where + Quoted(field.first) + " is missing or not a string";
+    std::vector<sim::SimDevice> read;
+    std::vector<int> leaveAfterSeconds;
+    const sim::ExtraDeviceKey leaveAfter{
+        kLeaveKey, [&](const nlohmann::json& value, std::size_t index, std::string& message) {
+            if (!value.is_number_integer() || value < 1 || value > kLongestStaySeconds) {
+                message = Quoted(kLeaveKey) + " is not a whole number of seconds from 1 to " +
+                          std::to_string(kLongestStaySeconds);
                 return false;
             }
-            device.device.*(field.second) = value->get<std::string>();
-            ++known;
-        }
-        const auto leave = entry.find(kLeaveKey);
-        if (leave != entry.end()) {
-            if (!leave->is_number_integer() || *leave < 1 || *leave > kLongestStaySeconds) {
-                error = where + Quoted(kLeaveKey) + " is not a whole number of seconds from 1 to " +
-                        std::to_string(kLongestStaySeconds);
-                return false;
-            }
-            device.leaveAfterSeconds = leave->get<int>();
-            ++known;
-        }
-        if (known != entry.size()) {
-            error = where + "unknown key; the keys are ip, id, host, vendor, product, detail, version and " +
-                    kLeaveKey;
-            return false;
-        }
-        if (!sim::CheckDevice(device.device, error)) {
-            error = where + error;
-            return false;
-        }
-        devices.push_back(device);
-    }
+            leaveAfterSeconds.resize(index + 1);
+            leaveAfterSeconds[index] = value.get<int>();
+            return true;
+        }};
+    if (!sim::LoadDeviceFile(path, read, error, &leaveAfter)) return false;
+    leaveAfterSeconds.resize(read.size());
+    for (std::size_t index = 0; index < read.size(); ++index) devices.push_back({read[index], leaveAfterSeconds[index]});
     return true;
 }
 

@@ -32,10 +32,9 @@ enum class OptionsResult {
 
 OptionsResult ParseOptions(int argc, const char* const* argv, LabOptions& options, std::string& message);
 
-// Appends the devices of a JSON file: an array of objects with nasscout-sim's
-// keys and an optional "leave_after" (seconds), or nasscout-sim's own
-// {"devices": [...]}. False, with a message naming the file and device, when
-// it is unusable.
+// Appends the devices of a JSON file as nasscout-sim reads one (its reader),
+// each with an optional "leave_after" (seconds). False, with a message naming
+// the file and device, when it is unusable.
 bool LoadLabDeviceFile(const std::string& path, std::vector<LabDevice>& devices, std::string& error);
 
 }  // namespace lab

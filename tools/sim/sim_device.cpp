@@ -196,27 +196,34 @@ bool ReadJsonFile(const std::string& path, nlohmann::json& document, std::string
     return true;
 }
 
-bool LoadDeviceFile(const std::string& path, std::vector<SimDevice>& devices, std::string& error)
+bool LoadDeviceFile(const std::string& path, std::vector<SimDevice>& devices, std::string& error,
+                    const ExtraDeviceKey* extra)
 {
     nlohmann::json document;
     if (!ReadJsonFile(path, document, error)) {
         error = "--devices " + error;
         return false;
     }
-    if (!document.is_object() || !document.contains("devices") || !document["devices"].is_array()) {
-        error = printable::LineText(path) + ": expected an object with an array \"devices\"";
+    if (document.is_object() && document.contains("devices")) document = document["devices"];
+    if (!document.is_array() || document.empty()) {
+        error = printable::LineText(path) + ": expected {\"devices\": [...]} or an array of devices, with one at least";
         return false;
     }
-    std::size_t number = 0;
-    for (const nlohmann::json& entry : document["devices"]) {
-        const std::string where = printable::LineText(path) + ": device " + std::to_string(++number) + ": ";
+    for (std::size_t index = 0; index < document.size(); ++index) {
+        const nlohmann::json& entry = document[index];
+        const std::string where = printable::LineText(path) + ": device " + std::to_string(index + 1) + ": ";
         if (!entry.is_object()) {
             error = where + "not an object";
             return false;
         }
         for (const auto& item : entry.items()) {
-            if (FindField(item.key()) == nullptr) {
+            const bool extraKey = extra != nullptr && item.key() == extra->name;
+            if (!extraKey && FindField(item.key()) == nullptr) {
                 error = where + "unknown key " + Quoted(item.key());
+                return false;
+            }
+            if (extraKey && !extra->take(item.value(), index, error)) {
+                error = where + error;
                 return false;
             }
         }

@@ -5,6 +5,8 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include <array>
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -47,8 +49,19 @@ bool ParseDeviceText(const std::string& text, SimDevice& device, std::string& er
 // read error and a number too large for a double are refused like broken JSON.
 bool ReadJsonFile(const std::string& path, nlohmann::json& document, std::string& error);
 
-// Appends the devices of a JSON file: {"devices": [{"ip": ..., ...}, ...]}.
-bool LoadDeviceFile(const std::string& path, std::vector<SimDevice>& devices, std::string& error);
+// A key a device file may hold beside a device's own, and what becomes of it.
+struct ExtraDeviceKey {
+    const char* name;
+    // Takes the key's value for the file's device at `index` (from 0); false, with a
+    // message for `error`, when the value is unusable.
+    std::function<bool(const nlohmann::json& value, std::size_t index, std::string& error)> take;
+};
+
+// Appends the devices of a JSON file: {"devices": [{"ip": ..., ...}, ...]} or
+// the array alone, each object with the keys of kDeviceFields and, where
+// given, `extra`'s. The message names the file and the device.
+bool LoadDeviceFile(const std::string& path, std::vector<SimDevice>& devices, std::string& error,
+                    const ExtraDeviceKey* extra = nullptr);
 
 // The most devices --count makes: a /16, half the benchmark range, far above
 // the thousands the benchmark plays. Each address costs the simulator a

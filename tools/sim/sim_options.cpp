@@ -31,6 +31,7 @@ const char kDetails[] =
     "  {\"devices\": [{\"ip\": \"198.51.100.20\", \"id\": \"4f2a-77\", \"host\": \"nas1\",\n"
     "                \"vendor\": \"ZORVA\", \"product\": \"NS200\", \"detail\": \"A1\",\n"
     "                \"version\": \"2.1.0\"}]}\n"
+    "or the array alone.\n"
     "Every device must read back unchanged at the finder, so: ip is a dotted\n"
     "unicast address outside 0.0.0.0/8, 127.0.0.0/8 and 224.0.0.0 upwards;\n"
     "each value is at most 31 bytes, without control\n"

@@ -1,8 +1,9 @@
 #include "search_log.h"
 
+#include "log_file.h"
+
 #include <boost/date_time/posix_time/posix_time.hpp>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,8 +26,6 @@ namespace {
 
 constexpr size_t kLineBufferSize = 1024;  // a line is at most 1023 characters
 constexpr size_t kPathBufferSize = 4096;
-constexpr size_t kFileNameBufferSize = 64;
-constexpr char kFileNameSuffix[] = "SearchDeviceLog.txt";
 constexpr char kStartBanner[] = "------Start Log System-------\r\n";
 constexpr char kExitBanner[] = "------Exit Log System-------\r\n";
 
@@ -62,18 +61,14 @@ std::tm LocalTimeNow()
 }
 
 // Appends `length` bytes to the log file with one write; false when it cannot
-// be opened. Only a regular file reached by its own name is written: a
-// symbolic link named like the log (root's log in a directory others may
-// write in) could point anywhere, and a FIFO would block every writer.
+// be opened (OpenSearchLogFile: only a regular file reached by its own name).
 bool WriteToLogFile(const char* text, size_t length)
 {
-    const int file = open(g_logPath, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    const int file = OpenSearchLogFile(g_logPath);
     if (file < 0) return false;
-    struct stat opened;
-    const bool regular = fstat(file, &opened) == 0 && S_ISREG(opened.st_mode);
-    if (regular) (void)!write(file, text, length);
+    (void)!write(file, text, length);
     close(file);
-    return regular;
+    return true;
 }
 
 void SayFileIsFull();
@@ -212,10 +207,8 @@ int OpenSearchLog(bool enable, const char* directory)
     std::memset(g_logPath, 0, sizeof g_logPath);
     if (!enable || directory == nullptr) return 0;
 
-    const std::tm local = LocalTimeNow();
-    char fileName[kFileNameBufferSize];
-    std::snprintf(fileName, sizeof fileName, "%02d-%02d-%02d-%s", local.tm_year + 1900, local.tm_mon + 1,
-                  local.tm_mday, kFileNameSuffix);
+    char fileName[kSearchLogFileNameSize];
+    SearchLogFileName(std::time(nullptr), fileName);
 
     // A truncated path would put the log somewhere nobody asked for: leave it off.
     size_t directoryLength = std::strlen(directory);

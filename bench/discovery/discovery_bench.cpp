@@ -5,6 +5,8 @@
 #include "finder_rounds.h"
 #include "lab/network_guard.h"
 #include "lab_sweep.h"
+#include "tools/common/command_line.h"
+#include "tools/common/option_error.h"
 
 #include <boost/program_options.hpp>
 
@@ -34,15 +36,10 @@ bool InRange(const std::vector<int>& values, int lowest, int highest)
     return !values.empty();
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+// Reads the command line into `plan` and `inner`; the status to exit with
+// when the run ends here (help, bad options), else -1.
+int ReadPlan(int argc, char** argv, discovery::SweepPlan& plan, bool& inner)
 {
-    discovery::SweepPlan plan;
-    plan.devices = {100, 1000, 4000};
-    plan.delays = {0, 3000};
-    bool inner = false;
-
     po::options_description described("Options");
     // clang-format off
     described.add_options()
@@ -63,30 +60,37 @@ int main(int argc, char** argv)
     // clang-format on
     po::options_description hidden;
     hidden.add_options()("inner", po::bool_switch(&inner));
-    po::options_description all;
-    all.add(described).add(hidden);
 
     po::variables_map values;
-    try {
-        po::store(po::command_line_parser(argc, argv).options(all).run(), values);
-        if (values.count("help")) {
-            std::cout << kUsage << "\n" << described;
-            return 0;
-        }
-        po::notify(values);
-    } catch (const po::error& failure) {
-        std::cerr << "discovery_bench: " << failure.what() << "\nTry 'discovery_bench --help'." << std::endl;
-        return 2;
+    std::string message;
+    switch (tools::ReadCommandLine(argc, argv, described, {kUsage}, values, message, &hidden)) {
+    case tools::CommandLineResult::Help:
+        std::cout << message;
+        return 0;
+    case tools::CommandLineResult::Version:
+    case tools::CommandLineResult::Error:
+        return tools::ReportOptionError("discovery_bench", message);
+    case tools::CommandLineResult::Run:
+        break;
     }
     std::string problem;
     if (!InRange(plan.devices, inner ? 0 : 1, 60000)) problem = "--devices: each N must lie in 1 to 60000";
     if (!InRange(plan.delays, 0, 60000)) problem = "--delays: each W must lie in 0 to 60000";
     if (plan.rounds < 1 || plan.rounds > 100) problem = "--rounds must lie in 1 to 100";
     if (inner && (plan.devices.size() != 1 || plan.delays.size() != 1)) problem = "--inner takes one N and one W";
-    if (!problem.empty()) {
-        std::cerr << "discovery_bench: " << problem << "\nTry 'discovery_bench --help'." << std::endl;
-        return 2;
-    }
+    if (!problem.empty()) return tools::ReportOptionError("discovery_bench", problem);
+    return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    discovery::SweepPlan plan;
+    plan.devices = {100, 1000, 4000};
+    plan.delays = {0, 3000};
+    bool inner = false;
+    if (const int status = ReadPlan(argc, argv, plan, inner); status >= 0) return status;
 
     if (inner) {
         discovery::FinderPlan finder;

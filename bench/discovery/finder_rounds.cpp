@@ -93,6 +93,32 @@ void SplitLines(std::string& pending, std::vector<Line>& lines, long long arrive
 
 // Runs argv with its output on pipes read as it comes. SIGTERM after
 // `stopAfter` when it is not zero; SIGKILL after `limit`.
+// Reads what is there on the two streams (the program's output, its error):
+// output lines stamped with their arrival, the error's last 4 KiB. A stream
+// at its end is closed and its fd set to -1.
+void ReadStreams(pollfd (&streams)[2], std::string& pendingOut, Finished& finished)
+{
+    const long long arrivedNs = RealtimeNs();
+    for (int index = 0; index < 2; ++index) {
+        if (streams[index].fd < 0 || streams[index].revents == 0) continue;
+        char buffer[65536];
+        const ssize_t got = read(streams[index].fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            close(streams[index].fd);
+            streams[index].fd = -1;
+            continue;
+        }
+        if (index == 0) {
+            pendingOut.append(buffer, static_cast<std::size_t>(got));
+            SplitLines(pendingOut, finished.lines, arrivedNs);
+        } else {
+            finished.errorTail.append(buffer, static_cast<std::size_t>(got));
+            if (finished.errorTail.size() > 4096) finished.errorTail.erase(0, finished.errorTail.size() - 4096);
+        }
+    }
+}
+
 Finished RunProgram(const std::vector<std::string>& argv, std::chrono::seconds stopAfter, std::chrono::seconds limit)
 {
     int out[2], err[2];
@@ -134,26 +160,7 @@ Finished RunProgram(const std::vector<std::string>& argv, std::chrono::seconds s
             termSent = true;
         }
         const int timeout = streams[0].fd < 0 && streams[1].fd < 0 ? 5 : 50;
-        if (poll(streams, 2, timeout) <= 0) continue;
-        const long long arrivedNs = RealtimeNs();
-        for (int index = 0; index < 2; ++index) {
-            if (streams[index].fd < 0 || streams[index].revents == 0) continue;
-            char buffer[65536];
-            const ssize_t got = read(streams[index].fd, buffer, sizeof buffer);
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) {
-                close(streams[index].fd);
-                streams[index].fd = -1;
-                continue;
-            }
-            if (index == 0) {
-                pendingOut.append(buffer, static_cast<std::size_t>(got));
-                SplitLines(pendingOut, finished.lines, arrivedNs);
-            } else {
-                finished.errorTail.append(buffer, static_cast<std::size_t>(got));
-                if (finished.errorTail.size() > 4096) finished.errorTail.erase(0, finished.errorTail.size() - 4096);
-            }
-        }
+        if (poll(streams, 2, timeout) > 0) ReadStreams(streams, pendingOut, finished);
     }
     if (g_stopSignal != 0) throw Stopped{};
     finished.status = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);

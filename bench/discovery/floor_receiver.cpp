@@ -45,18 +45,9 @@ long long RealtimeNs()
     std::exit(1);
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+// The socket, with its large receive buffer, once it has sent the M-SEARCH.
+int SendSearch()
 {
-    char* end = nullptr;
-    const long seconds = argc == 2 ? std::strtol(argv[1], &end, 10) : 0;
-    if (argc != 2 || *end != '\0' || seconds < 1 || seconds > 3600) {
-        std::fprintf(stderr, "Usage: discovery_floor SECONDS (1 to 3600)\n");
-        return 2;
-    }
-    ExitUnlessInLab("discovery_floor");
-
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) Fail("socket");
     // Forced past rmem_max where we may (root in the lab); the plain request otherwise.
@@ -70,6 +61,21 @@ int main(int argc, char** argv)
     if (sendto(fd, wire::MSearchRequest, wire::kMSearchRequestSize, 0, reinterpret_cast<sockaddr*>(&group),
                sizeof group) < 0)
         Fail("sending the M-SEARCH");
+    return fd;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    char* end = nullptr;
+    const long seconds = argc == 2 ? std::strtol(argv[1], &end, 10) : 0;
+    if (argc != 2 || *end != '\0' || seconds < 1 || seconds > 3600) {
+        std::fprintf(stderr, "Usage: discovery_floor SECONDS (1 to 3600)\n");
+        return 2;
+    }
+    ExitUnlessInLab("discovery_floor");
+    const int fd = SendSearch();
 
     std::array<std::array<char, wire::kMaxDatagramSize>, kBatch> buffers;
     std::array<sockaddr_in, kBatch> senders;

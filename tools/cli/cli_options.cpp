@@ -1,19 +1,15 @@
 #include "cli_options.h"
 
-#include "tools/common/option_error.h"
+#include "log/log_file.h"
+#include "tools/common/command_line.h"
 
 #include <boost/program_options.hpp>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <sstream>
 #include <vector>
 
 namespace cli {
@@ -57,47 +53,70 @@ const char kDetails[] =
     "results cannot be written (a reader gone, a line left unwritten at a stop);\n"
     "2 for bad options, an unwritable --log directory among them.\n";
 
-bool InRange(const char* option, int value, int lowest, int highest, std::string& message)
+// The engine leaves its log off without a word when it cannot write the file
+// (a directory it may not write in, a path too long for it, a symbolic link
+// or anything but a regular file named like the log): this asks what the
+// log's own open would say, creating nothing, so that the user hears why.
+bool LogFileWritable(const std::string& directory, std::string& reason)
 {
-    if (value >= lowest && value <= highest) return true;
-    message = std::string(option) + " " + std::to_string(value) + " is outside " + std::to_string(lowest) + " to " +
-              std::to_string(highest);
+    char name[kSearchLogFileNameSize];
+    SearchLogFileName(std::time(nullptr), name);
+    const int error = ProbeSearchLogFile((directory + name).c_str());
+    if (error == 0) return true;
+    reason = error == ELOOP    ? std::string(name) + " is a symbolic link"
+             : error == EINVAL ? std::string(name) + " is not a regular file"
+                               : std::strerror(error);
     return false;
 }
 
-// The engine leaves its log off without a word when it cannot write the file
-// (a directory it may not write in, a path too long for it, a symbolic link
-// or anything but a regular file named like the log): this opens the very
-// file it appends to, named as it names it and as it opens it, so that the
-// user hears why.
-bool LogFileWritable(const std::string& directory, std::string& reason)
+// The log directory, ending in '/' as the engine wants it, when the log file
+// can be written there; otherwise false with the reason in `message`.
+bool CheckLogDirectory(std::string directory, CliOptions& options, std::string& message)
 {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char name[64];
-    std::snprintf(name, sizeof name, "%02d-%02d-%02d-SearchDeviceLog.txt", local.tm_year + 1900, local.tm_mon + 1,
-                  local.tm_mday);
-    const int file = open((directory + name).c_str(),
-                          O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-    if (file < 0) {
-        reason = errno == ELOOP ? std::string(name) + " is a symbolic link" : std::strerror(errno);
+    std::error_code ignored;
+    if (directory.empty() || !std::filesystem::is_directory(directory, ignored)) {
+        message = "--log '" + directory + "' is not a directory";
         return false;
     }
-    struct stat opened;
-    const bool regular = fstat(file, &opened) == 0 && S_ISREG(opened.st_mode);
-    close(file);
-    if (!regular) reason = std::string(name) + " is not a regular file";
-    return regular;
+    // The engine puts the file name straight after the directory text.
+    if (directory.back() != '/') directory += '/';
+    std::string reason;
+    if (!LogFileWritable(directory, reason)) {
+        message = "--log '" + directory + "' cannot be written: " + reason;
+        return false;
+    }
+    options.logDirectory = directory;
+    return true;
+}
+
+// What the values say together, beyond each option's own type.
+bool CheckOptions(const po::variables_map& values, const std::vector<std::string>& strays, CliOptions& options,
+                  std::string& message)
+{
+    if (!strays.empty()) {
+        message = "unexpected argument '" + strays.front() + "'";
+        return false;
+    }
+    if (!tools::InRange("--seconds", options.seconds, 1, kLongestSeconds, message) ||
+        !tools::InRange("--interval", options.intervalSeconds, 1, kLongestSeconds, message)) {
+        return false;
+    }
+    if (options.watch && !values["seconds"].defaulted()) {
+        message = "--seconds does not apply to --watch; use --interval";
+        return false;
+    }
+    if (!options.watch && !values["interval"].defaulted()) {
+        message = "--interval needs --watch";
+        return false;
+    }
+    options.multiCommand = values.count("no-multi") == 0;
+    return values.count("log") == 0 || CheckLogDirectory(values["log"].as<std::string>(), options, message);
 }
 
 }  // namespace
 
 OptionsResult ParseOptions(int argc, const char* const* argv, CliOptions& options, std::string& message)
 {
-    std::string logDirectory;
-    std::vector<std::string> strays;
-
     po::options_description described("Options");
     // clang-format off
     described.add_options()
@@ -111,70 +130,31 @@ OptionsResult ParseOptions(int argc, const char* const* argv, CliOptions& option
         ("interval", po::value(&options.intervalSeconds)->value_name("SECONDS")
                          ->default_value(options.intervalSeconds),
          "with --watch: start a search pass every SECONDS, ageing the list before each")
-        ("log", po::value(&logDirectory)->value_name("DIR"), "write the engine's search log into the directory DIR")
+        ("log", po::value<std::string>()->value_name("DIR"), "write the engine's search log into the directory DIR")
         ("no-multi", "search without the per-address workers (broadcast and multicast only)")
         ("quiet,q", po::bool_switch(&options.quiet),
          "discard the engine's and the device store's diagnostic lines");
     // clang-format on
+    std::vector<std::string> strays;
     po::options_description hidden;
     hidden.add_options()("stray", po::value(&strays));
-    po::options_description all;
-    all.add(described).add(hidden);
-    po::positional_options_description positional;
-    positional.add("stray", -1);
+    po::positional_options_description operands;
+    operands.add("stray", -1);
 
+    const std::string version = std::string("nasscout-cli ") + NASSCOUT_VERSION;
     po::variables_map values;
-    try {
-        po::store(po::command_line_parser(argc, argv).options(all).positional(positional).run(), values);
-        if (values.count("help")) {
-            std::ostringstream help;
-            help << kUsage << "\n" << described << kDetails;
-            message = help.str();
-            return OptionsResult::Help;
-        }
-        if (values.count("version")) {
-            message = std::string("nasscout-cli ") + NASSCOUT_VERSION + "\n";
-            return OptionsResult::Version;
-        }
-        po::notify(values);
-    } catch (const po::error& failure) {
-        message = tools::OptionErrorText(failure);
+    switch (tools::ReadCommandLine(argc, argv, described, {kUsage, kDetails, version.c_str()}, values, message,
+                                   &hidden, &operands)) {
+    case tools::CommandLineResult::Help:
+        return OptionsResult::Help;
+    case tools::CommandLineResult::Version:
+        return OptionsResult::Version;
+    case tools::CommandLineResult::Error:
         return OptionsResult::Error;
+    case tools::CommandLineResult::Run:
+        break;
     }
-
-    if (!strays.empty()) {
-        message = "unexpected argument '" + strays.front() + "'";
-        return OptionsResult::Error;
-    }
-    if (!InRange("--seconds", options.seconds, 1, kLongestSeconds, message) ||
-        !InRange("--interval", options.intervalSeconds, 1, kLongestSeconds, message)) {
-        return OptionsResult::Error;
-    }
-    if (options.watch && !values["seconds"].defaulted()) {
-        message = "--seconds does not apply to --watch; use --interval";
-        return OptionsResult::Error;
-    }
-    if (!options.watch && !values["interval"].defaulted()) {
-        message = "--interval needs --watch";
-        return OptionsResult::Error;
-    }
-    options.multiCommand = values.count("no-multi") == 0;
-    if (values.count("log")) {
-        std::error_code ignored;
-        if (logDirectory.empty() || !std::filesystem::is_directory(logDirectory, ignored)) {
-            message = "--log '" + logDirectory + "' is not a directory";
-            return OptionsResult::Error;
-        }
-        // The engine puts the file name straight after the directory text.
-        if (logDirectory.back() != '/') logDirectory += '/';
-        std::string reason;
-        if (!LogFileWritable(logDirectory, reason)) {
-            message = "--log '" + logDirectory + "' cannot be written: " + reason;
-            return OptionsResult::Error;
-        }
-        options.logDirectory = logDirectory;
-    }
-    return OptionsResult::Run;
+    return CheckOptions(values, strays, options, message) ? OptionsResult::Run : OptionsResult::Error;
 }
 
 }  // namespace cli

@@ -1,13 +1,13 @@
 #include "lab_options.h"
 
 #include "lab/netlab.h"
-#include "tools/common/option_error.h"
+#include "tools/common/command_line.h"
 
 #include <boost/program_options.hpp>
 #include <nlohmann/json.hpp>
 
 #include <set>
-#include <sstream>
+#include <cstring>
 
 namespace lab {
 
@@ -110,6 +110,67 @@ bool LoadLabDeviceFile(const std::string& path, std::vector<LabDevice>& devices,
     return true;
 }
 
+namespace {
+
+// The devices the options describe, before they are read.
+struct DeviceOptions {
+    std::vector<std::string> texts;
+    bool fileGiven = false;
+    std::string file;
+    bool countGiven = false;
+    int count = 0;
+    std::string firstAddress;
+    std::vector<std::string> leavingTexts;
+    bool leaveAfterGiven = false;
+    int leaveAfter = 0;
+};
+
+// --device, --devices, --count and the leaving devices, in that order; false
+// with the reason when one is unusable.
+bool CollectDevices(const DeviceOptions& given, std::vector<LabDevice>& devices, std::string& message)
+{
+    if (!ParseTexts(given.texts, "--device", 0, devices, message)) return false;
+    if (given.fileGiven && !LoadLabDeviceFile(given.file, devices, message)) return false;
+    if (given.count < 0) {
+        message = "--count " + std::to_string(given.count) + " is negative";
+        return false;
+    }
+    if ((given.count > 0) != !given.firstAddress.empty()) {
+        message = given.count > 0 ? "--count needs --first-address" : "--first-address needs --count";
+        return false;
+    }
+    std::vector<sim::SimDevice> generated;
+    if (given.count > 0 && !sim::GenerateDevices(given.count, given.firstAddress, generated, message)) return false;
+    for (const sim::SimDevice& device : generated) devices.push_back({device, 0});
+    if (given.leavingTexts.empty() == given.leaveAfterGiven) {
+        message = given.leavingTexts.empty() ? "--leave-after needs --leaving-device"
+                                             : "--leaving-device needs --leave-after";
+        return false;
+    }
+    if (given.leaveAfterGiven && !tools::InRange("--leave-after", given.leaveAfter, 1, kLongestStaySeconds, message))
+        return false;
+    return ParseTexts(given.leavingTexts, "--leaving-device", given.leaveAfter, devices, message);
+}
+
+bool CheckOptions(const DeviceOptions& given, LabOptions& options, std::string& message)
+{
+    if (!CollectDevices(given, options.devices, message)) return false;
+    if (!tools::InRange("--max-delay", options.maxDelayMs, 0, kLongestDelayMs, message)) return false;
+    // An explicit --count 0 asks for the finder alone, as a program's idle baseline.
+    if (options.devices.empty() && !(given.countGiven && given.count == 0)) {
+        message = "no devices: give --device, --devices, --count or --leaving-device";
+        return false;
+    }
+    if (!CheckNetwork(options, message)) return false;
+    if (options.command.empty()) {
+        message = "no command: give the command to run in the finder after --";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 OptionsResult ParseOptions(int argc, const char* const* argv, LabOptions& options, std::string& message)
 {
     // Everything after "--" is the command, options of its own included.
@@ -117,25 +178,19 @@ OptionsResult ParseOptions(int argc, const char* const* argv, LabOptions& option
     while (ours < argc && std::strcmp(argv[ours], "--") != 0) ++ours;
     for (int index = ours + 1; index < argc; ++index) options.command.push_back(argv[index]);
 
-    std::vector<std::string> texts;
-    std::vector<std::string> leavingTexts;
-    std::string file;
-    int count = 0;
-    std::string firstAddress;
-    int leaveAfter = 0;
-
+    DeviceOptions given;
     po::options_description described("Options");
     // clang-format off
     described.add_options()
         ("help,h", "show this help and exit")
-        ("device,d", po::value(&texts)->value_name("TEXT"), "add a device described by TEXT; repeatable")
-        ("devices,f", po::value(&file)->value_name("FILE"), "add the devices listed in the JSON file FILE")
-        ("count,n", po::value(&count)->value_name("N"),
+        ("device,d", po::value(&given.texts)->value_name("TEXT"), "add a device described by TEXT; repeatable")
+        ("devices,f", po::value(&given.file)->value_name("FILE"), "add the devices listed in the JSON file FILE")
+        ("count,n", po::value(&given.count)->value_name("N"),
          "add N generated devices on consecutive addresses (needs --first-address)")
-        ("first-address", po::value(&firstAddress)->value_name("IP"), "address of the first generated device")
-        ("leaving-device", po::value(&leavingTexts)->value_name("TEXT"),
+        ("first-address", po::value(&given.firstAddress)->value_name("IP"), "address of the first generated device")
+        ("leaving-device", po::value(&given.leavingTexts)->value_name("TEXT"),
          "add a device that leaves after --leave-after seconds; repeatable")
-        ("leave-after", po::value(&leaveAfter)->value_name("SECONDS"),
+        ("leave-after", po::value(&given.leaveAfter)->value_name("SECONDS"),
          "when the --leaving-device devices say bye-bye and go, counted from the start of COMMAND")
         ("finder", po::value(&options.finder)->value_name("ADDRESS/PREFIX")->default_value(options.finder),
          "the finder host's address; the devices in its network get its prefix length")
@@ -148,61 +203,19 @@ OptionsResult ParseOptions(int argc, const char* const* argv, LabOptions& option
     // clang-format on
 
     po::variables_map values;
-    try {
-        po::store(po::command_line_parser(ours, argv).options(described).run(), values);
-        if (values.count("help")) {
-            std::ostringstream help;
-            help << kUsage << "\n" << described << kDetails;
-            message = help.str();
-            return OptionsResult::Help;
-        }
-        po::notify(values);
-    } catch (const po::error& failure) {
-        message = tools::OptionErrorText(failure);
+    switch (tools::ReadCommandLine(ours, argv, described, {kUsage, kDetails}, values, message)) {
+    case tools::CommandLineResult::Help:
+        return OptionsResult::Help;
+    case tools::CommandLineResult::Version:
+    case tools::CommandLineResult::Error:
         return OptionsResult::Error;
+    case tools::CommandLineResult::Run:
+        break;
     }
-
-    if (!ParseTexts(texts, "--device", 0, options.devices, message)) return OptionsResult::Error;
-    if (values.count("devices") && !LoadLabDeviceFile(file, options.devices, message)) return OptionsResult::Error;
-    if (count < 0) {
-        message = "--count " + std::to_string(count) + " is negative";
-        return OptionsResult::Error;
-    }
-    // An explicit --count 0 asks for the finder alone, as a program's idle baseline.
-    const bool finderAlone = values.count("count") && count == 0;
-    if ((count > 0) != !firstAddress.empty()) {
-        message = count > 0 ? "--count needs --first-address" : "--first-address needs --count";
-        return OptionsResult::Error;
-    }
-    std::vector<sim::SimDevice> generated;
-    if (count > 0 && !sim::GenerateDevices(count, firstAddress, generated, message)) return OptionsResult::Error;
-    for (const sim::SimDevice& device : generated) options.devices.push_back({device, 0});
-    if (leavingTexts.empty() != (values.count("leave-after") == 0)) {
-        message = leavingTexts.empty() ? "--leave-after needs --leaving-device" : "--leaving-device needs --leave-after";
-        return OptionsResult::Error;
-    }
-    if (!leavingTexts.empty() && (leaveAfter < 1 || leaveAfter > kLongestStaySeconds)) {
-        message = "--leave-after " + std::to_string(leaveAfter) + " is outside 1 to " +
-                  std::to_string(kLongestStaySeconds);
-        return OptionsResult::Error;
-    }
-    if (!ParseTexts(leavingTexts, "--leaving-device", leaveAfter, options.devices, message))
-        return OptionsResult::Error;
-    if (options.maxDelayMs < 0 || options.maxDelayMs > kLongestDelayMs) {
-        message = "--max-delay " + std::to_string(options.maxDelayMs) + " is outside 0 to " +
-                  std::to_string(kLongestDelayMs);
-        return OptionsResult::Error;
-    }
-    if (options.devices.empty() && !finderAlone) {
-        message = "no devices: give --device, --devices, --count or --leaving-device";
-        return OptionsResult::Error;
-    }
-    if (!CheckNetwork(options, message)) return OptionsResult::Error;
-    if (options.command.empty()) {
-        message = "no command: give the command to run in the finder after --";
-        return OptionsResult::Error;
-    }
-    return OptionsResult::Run;
+    given.fileGiven = values.count("devices") > 0;
+    given.countGiven = values.count("count") > 0;
+    given.leaveAfterGiven = values.count("leave-after") > 0;
+    return CheckOptions(given, options, message) ? OptionsResult::Run : OptionsResult::Error;
 }
 
 }  // namespace lab

@@ -1,10 +1,11 @@
 #include "sim_options.h"
 
-#include "tools/common/option_error.h"
+#include "tools/common/command_line.h"
 
 #include <boost/program_options.hpp>
 
-#include <sstream>
+#include <string>
+#include <vector>
 
 namespace sim {
 
@@ -47,25 +48,55 @@ const char kDetails[] =
     "start-up), 1 when a port, address, group membership or memory cannot be\n"
     "had, 2 for bad options or devices.\n";
 
+// The devices the options describe: --device texts, a --devices file and
+// --count generated ones, in that order.
+struct DeviceOptions {
+    std::vector<std::string> texts;
+    bool fileGiven = false;
+    std::string file;
+    int count = 0;
+    std::string firstAddress;
+};
+
+bool CollectDevices(const DeviceOptions& given, std::vector<SimDevice>& devices, std::string& message)
+{
+    for (const std::string& text : given.texts) {
+        SimDevice device;
+        if (!ParseDeviceText(text, device, message)) return false;
+        devices.push_back(device);
+    }
+    if (given.fileGiven && !LoadDeviceFile(given.file, devices, message)) return false;
+    if (given.count < 0) {
+        message = "--count " + std::to_string(given.count) + " is negative";
+        return false;
+    }
+    if ((given.count > 0) != !given.firstAddress.empty()) {
+        message = given.count > 0 ? "--count needs --first-address" : "--first-address needs --count";
+        return false;
+    }
+    if (given.count > 0 && !GenerateDevices(given.count, given.firstAddress, devices, message)) return false;
+    if (devices.empty()) {
+        message = "no devices: give --device, --devices or --count";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 OptionsResult ParseOptions(int argc, const char* const* argv, SimOptions& options, std::string& message)
 {
-    std::vector<std::string> texts;
-    std::string file;
-    int count = 0;
-    std::string firstAddress;
-
+    DeviceOptions given;
     po::options_description described("Options");
     // clang-format off
     described.add_options()
         ("help,h", "show this help and exit")
-        ("device,d", po::value(&texts)->value_name("TEXT"),
+        ("device,d", po::value(&given.texts)->value_name("TEXT"),
          "add a device described by TEXT (see below); repeatable")
-        ("devices,f", po::value(&file)->value_name("FILE"), "add the devices listed in the JSON file FILE")
-        ("count,n", po::value(&count)->value_name("N"),
+        ("devices,f", po::value(&given.file)->value_name("FILE"), "add the devices listed in the JSON file FILE")
+        ("count,n", po::value(&given.count)->value_name("N"),
          "add N generated devices on consecutive addresses (needs --first-address)")
-        ("first-address", po::value(&firstAddress)->value_name("IP"),
+        ("first-address", po::value(&given.firstAddress)->value_name("IP"),
          "address of the first generated device")
         ("max-delay", po::value(&options.maxDelayMs)->value_name("MS")->default_value(0),
          "delay each device's answer to a search, broadcast or M-SEARCH, by a random 0 to MS milliseconds "
@@ -74,49 +105,18 @@ OptionsResult ParseOptions(int argc, const char* const* argv, SimOptions& option
     // clang-format on
 
     po::variables_map values;
-    try {
-        po::store(po::command_line_parser(argc, argv).options(described).run(), values);
-        if (values.count("help")) {
-            std::ostringstream help;
-            help << kUsage << "\n" << described << kDetails;
-            message = help.str();
-            return OptionsResult::Help;
-        }
-        po::notify(values);
-    } catch (const po::error& failure) {
-        message = tools::OptionErrorText(failure);
+    switch (tools::ReadCommandLine(argc, argv, described, {kUsage, kDetails}, values, message)) {
+    case tools::CommandLineResult::Help:
+        return OptionsResult::Help;
+    case tools::CommandLineResult::Version:
+    case tools::CommandLineResult::Error:
         return OptionsResult::Error;
+    case tools::CommandLineResult::Run:
+        break;
     }
-
-    if (options.maxDelayMs < 0 || options.maxDelayMs > kLongestDelayMs) {
-        message = "--max-delay " + std::to_string(options.maxDelayMs) + " is outside 0 to " +
-                  std::to_string(kLongestDelayMs);
-        return OptionsResult::Error;
-    }
-    for (const std::string& text : texts) {
-        SimDevice device;
-        if (!ParseDeviceText(text, device, message)) return OptionsResult::Error;
-        options.devices.push_back(device);
-    }
-    if (values.count("devices") && !LoadDeviceFile(file, options.devices, message)) return OptionsResult::Error;
-    if (count < 0) {
-        message = "--count " + std::to_string(count) + " is negative";
-        return OptionsResult::Error;
-    }
-    if (count > 0 && firstAddress.empty()) {
-        message = "--count needs --first-address";
-        return OptionsResult::Error;
-    }
-    if (count == 0 && !firstAddress.empty()) {
-        message = "--first-address needs --count";
-        return OptionsResult::Error;
-    }
-    if (count > 0 && !GenerateDevices(count, firstAddress, options.devices, message)) return OptionsResult::Error;
-    if (options.devices.empty()) {
-        message = "no devices: give --device, --devices or --count";
-        return OptionsResult::Error;
-    }
-    return OptionsResult::Run;
+    given.fileGiven = values.count("devices") > 0;
+    if (!tools::InRange("--max-delay", options.maxDelayMs, 0, kLongestDelayMs, message)) return OptionsResult::Error;
+    return CollectDevices(given, options.devices, message) ? OptionsResult::Run : OptionsResult::Error;
 }
 
 }  // namespace sim

@@ -11,9 +11,10 @@ all: build
 deps:
 	scripts/install-deps.sh
 
-# Configures once; later builds reuse the build directory as it is.
+# Configures once, as scripts/test.sh does (CMakePresets.json, "tests");
+# later builds reuse the build directory as it is.
 configure: deps
-	@test -f $(BUILD_DIR)/build.ninja || cmake -S . -B $(BUILD_DIR) -G Ninja
+	@test -f $(BUILD_DIR)/build.ninja || cmake --preset tests -B $(BUILD_DIR)
 
 build: configure
 	cmake --build $(BUILD_DIR)
@@ -51,7 +52,7 @@ BENCH_OUTPUT ?= $(BENCH_DIR)/discovery-bench.md
 bench:
 	@[ "$$(id -u)" -eq 0 ] || { echo "make bench: needs root for its private networks; run 'sudo make bench'" >&2; exit 1; }
 	scripts/install-deps.sh
-	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release
+	cmake --preset release -B $(BENCH_DIR)
 	cmake --build $(BENCH_DIR) --target discovery_bench
 	$(BENCH_DIR)/bench/discovery/discovery_bench --output $(BENCH_OUTPUT) $(BENCH_ARGS)
 

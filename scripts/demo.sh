@@ -75,7 +75,7 @@ prepare() {
   for item in "${commands[@]}"; do command -v "$item" >/dev/null || missing=true; done
   "$missing" || return 0
   scripts/install-deps.sh
-  [ -f "$build/build.ninja" ] || cmake -S . -B "$build" -G Ninja
+  [ -f "$build/build.ninja" ] || cmake --preset tests -B "$build"
   cmake --build "$build" --target "${targets[@]}"
 }
 prepare

@@ -22,9 +22,7 @@ targets=(ssdp_message:wire broadcast_reply:wire worker_stream:wire language_file
   sim_device_text:sim sim_device_file:sim sim_options:sim)
 
 scripts/install-deps.sh
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DNASSCOUT_BUILD_FUZZ=ON \
-  -DNASSCOUT_BUILD_TESTS=OFF -DNASSCOUT_BUILD_TOOLS=ON -DNASSCOUT_BUILD_BENCH=OFF -DNASSCOUT_BUILD_GUI=ON
+cmake --preset fuzz -B "$build"
 cmake --build "$build" --target $(for entry in "${targets[@]}"; do printf '%s_fuzzer ' "${entry%%:*}"; done)
 build=$(cd "$build" && pwd)
 

@@ -6,10 +6,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 kind=${1:?usage: scripts/sanitize.sh thread|address}
+case $kind in thread | address) ;; *) echo "usage: scripts/sanitize.sh thread|address" >&2; exit 2 ;; esac
 build=build-$kind
 scripts/install-deps.sh
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNASSCOUT_SANITIZE="$kind" \
-  -DNASSCOUT_BUILD_GUI=OFF -DNASSCOUT_BUILD_BENCH=OFF
+cmake --preset "$kind"
 cmake --build "$build"
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"

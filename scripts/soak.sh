@@ -18,7 +18,7 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 if [ ! -f "$build/build.ninja" ]; then
   scripts/install-deps.sh
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  cmake --preset tests -B "$build"
 fi
 cmake --build "$build" --target nasscout-cli nasscout-sim soak_test
 

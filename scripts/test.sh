@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 build=${NASSCOUT_BUILD_DIR:-build}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --preset tests -B "$build"
 cmake --build "$build"
 # Tests may run side by side: each test process has a network of its own.
 ctest --test-dir "$build" --output-on-failure --parallel 2

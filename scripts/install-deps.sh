@@ -13,6 +13,7 @@ packages=(
   nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 util-linux procps
+  jq  # scripts/demo.sh reads its devices from scripts/demo/devices.json
   # The window without a display (the demo's Xvfb), and fonts for its seven
   # languages. The X client libraries of Qt's xcb platform come with
   # qt6-base-dev (libqt6gui6 depends on them).

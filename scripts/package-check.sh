@@ -65,12 +65,15 @@ trap 'exit 143' TERM  # so that a stopped check purges too
 # -- The packages as files ---------------------------------------------------
 
 # Fails unless the package holds every path given.
-expect_files() {
-  local deb=$1; shift
-  dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|; s|/$||' > "$work/list"
-  for path in "$@"; do
-    grep -qxF "$path" "$work/list" || fail "$(basename "$deb") lacks $path"
-  done
+# Fails unless the package holds exactly what `cmake --install` puts in its
+# component (files and links; the folders follow).
+expect_component() {
+  local deb=$1 component=$2 stage=$work/stage-$2
+  DESTDIR=$stage cmake --install "$build_dir" --component "$component" > /dev/null
+  (cd "$stage" && find . ! -type d | sed 's|^\.||' | sort) > "$work/expected"
+  dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./|/|' | sort > "$work/packaged"
+  diff "$work/expected" "$work/packaged" >&2 ||
+    fail "$(basename "$deb") differs (>) from what the install rules give its component $component (<)"
 }
 # Fails if the package holds a path matching the pattern.
 refuse_files() {
@@ -93,26 +96,14 @@ worker_log_line() {
 control_file() { dpkg-deb --ctrl-tarfile "$1" | tar -xOf - "./$2"; }
 
 step "file lists"
-expect_files "$library_deb" "$libdir/libsearchdevice.so.1" "$libdir/libsearchdevice.so.1.0.0" \
-  /usr/share/doc/libsearchdevice1/copyright /usr/share/doc/libsearchdevice1/changelog.gz
+expect_component "$library_deb" Library
 refuse_files "$library_deb" '^/usr/include|libsearchdevice\.so$|^/usr/bin'
-expect_files "$development_deb" "$libdir/libsearchdevice.so" \
-  /usr/include/searchdevice/SearchDeviceLib.h /usr/include/searchdevice/deviceinfo.h \
-  /usr/include/searchdevice/dhcppacket.h "$libdir/pkgconfig/searchdevice.pc" \
-  "$libdir/cmake/searchdevice/searchdeviceConfig.cmake" "$libdir/cmake/searchdevice/searchdeviceConfigVersion.cmake" \
-  "$libdir/cmake/searchdevice/searchdeviceTargets.cmake" /usr/share/doc/libsearchdevice-dev/copyright
+expect_component "$development_deb" Development
 refuse_files "$development_deb" 'libsearchdevice\.so\.|^/usr/bin'
-pngs=()
-for size in 16 24 32 48 64 128 256; do pngs+=("/usr/share/icons/hicolor/${size}x$size/apps/nasscout.png"); done
-helper=/usr/libexec/nasscout/nasscout-port67
-expect_files "$programs_deb" /usr/bin/nasscout /usr/bin/nasscout-cli /usr/bin/nasscout-sim /usr/bin/nasscout-lab "$helper" \
-  /usr/share/applications/nasscout.desktop /usr/share/icons/hicolor/scalable/apps/nasscout.svg "${pngs[@]}" \
-  /usr/share/metainfo/io.github.nasscout.nasscout.metainfo.xml \
-  /usr/share/man/man1/nasscout.1.gz /usr/share/man/man1/nasscout-cli.1.gz \
-  /usr/share/man/man1/nasscout-sim.1.gz /usr/share/man/man1/nasscout-lab.1.gz \
-  /etc/ufw/applications.d/nasscout /usr/lib/firewalld/services/nasscout.xml \
-  /usr/share/doc/nasscout/copyright /usr/share/doc/nasscout/changelog.gz
+expect_component "$programs_deb" Programs
 refuse_files "$programs_deb" 'libsearchdevice|^/usr/include'
+helper=/usr/libexec/nasscout/nasscout-port67
+grep -qxF "$helper" "$work/packaged" || fail "nasscout lacks $helper"
 for deb in "$library_deb" "$development_deb" "$programs_deb"; do
   if dpkg-deb -c "$deb" | awk '{print $1, $6}' | grep '^[^ ]*[sS]'; then fail "$(basename "$deb") holds a setuid or setgid file"; fi
 done
@@ -199,7 +190,8 @@ install -d -o nobody -m 700 "$work/window/runtime"
     XDG_RUNTIME_DIR="$1/runtime" QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH="$2" QT_STYLE_OVERRIDE=probe \
     NASSCOUT_STYLE_PROBE_REPORT="$1/probe.txt" nasscout --screenshot "$1/window.png" > "$1/table.txt" 2>&1 &
   window=$!
-  sleep 3
+  # Until the port is held, or the window has ended without it.
+  until ss -Hlun "sport = :67" | grep -q . || ! kill -0 $window 2>/dev/null; do sleep 0.1; done
   ss -Hlun "sport = :67" > "$1/port67.txt"
   wait $window' sh "$work/window" "$work/style_probe" || { cat "$work/window/table.txt" >&2; fail "the window ended with an error"; }
 grep -q "nas1" "$work/window/table.txt" || fail "the window did not find the device: $(cat "$work/window/table.txt")"

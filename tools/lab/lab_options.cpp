@@ -131,16 +131,8 @@ bool CollectDevices(const DeviceOptions& given, std::vector<LabDevice>& devices,
 {
     if (!ParseTexts(given.texts, "--device", 0, devices, message)) return false;
     if (given.fileGiven && !LoadLabDeviceFile(given.file, devices, message)) return false;
-    if (given.count < 0) {
-        message = "--count " + std::to_string(given.count) + " is negative";
-        return false;
-    }
-    if ((given.count > 0) != !given.firstAddress.empty()) {
-        message = given.count > 0 ? "--count needs --first-address" : "--first-address needs --count";
-        return false;
-    }
     std::vector<sim::SimDevice> generated;
-    if (given.count > 0 && !sim::GenerateDevices(given.count, given.firstAddress, generated, message)) return false;
+    if (!sim::GenerateDevices(given.count, given.firstAddress, generated, message)) return false;
     for (const sim::SimDevice& device : generated) devices.push_back({device, 0});
     if (given.leavingTexts.empty() == given.leaveAfterGiven) {
         message = given.leavingTexts.empty() ? "--leave-after needs --leaving-device"

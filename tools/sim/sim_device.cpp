@@ -252,6 +252,14 @@ bool LoadDeviceFile(const std::string& path, std::vector<SimDevice>& devices, st
 bool GenerateDevices(int count, const std::string& firstAddress, std::vector<SimDevice>& devices,
                      std::string& error)
 {
+    if (count < 0) {
+        error = "--count " + std::to_string(count) + " is negative";
+        return false;
+    }
+    if ((count > 0) != !firstAddress.empty()) {
+        error = count > 0 ? "--count needs --first-address" : "--first-address needs --count";
+        return false;
+    }
     if (count > kMostGeneratedDevices) {
         error = "--count " + std::to_string(count) + " is more than " + std::to_string(kMostGeneratedDevices) +
                 ", the most devices one run plays";

@@ -73,7 +73,8 @@ constexpr int kMostGeneratedDevices = 65536;
 
 // Appends `count` devices on consecutive addresses from `firstAddress`, with
 // ids sim-0001, sim-0002 ... and host names nas-0001, nas-0002 ...; at most
-// kMostGeneratedDevices.
+// kMostGeneratedDevices. The two come together, as --count and
+// --first-address: a count of 0 with no address adds nothing.
 bool GenerateDevices(int count, const std::string& firstAddress, std::vector<SimDevice>& devices,
                      std::string& error);
 

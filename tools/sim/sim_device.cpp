@@ -260,6 +260,7 @@ bool GenerateDevices(int count, const std::string& firstAddress, std::vector<Sim
         error = count > 0 ? "--count needs --first-address" : "--first-address needs --count";
         return false;
     }
+    if (count == 0) return true;
     if (count > kMostGeneratedDevices) {
         error = "--count " + std::to_string(count) + " is more than " + std::to_string(kMostGeneratedDevices) +
                 ", the most devices one run plays";

@@ -1,5 +1,8 @@
 #include "printable_text.h"
 
+#include <locale.h>
+#include <wchar.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -70,6 +73,19 @@ bool IsFormat(char32_t code)
     return false;
 }
 
+// A character's cells on a terminal, as the C library's Unicode tables (the
+// built-in C.UTF-8 locale, whatever this process's own locale) say: 2 for a
+// wide character, 0 for a combining mark, 1 where they say nothing.
+std::size_t CellsOf(char32_t code)
+{
+    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    if (unicode == static_cast<locale_t>(nullptr)) return 1;
+    const locale_t before = uselocale(unicode);
+    const int cells = wcwidth(static_cast<wchar_t>(code));
+    uselocale(before);
+    return cells < 0 ? 1 : static_cast<std::size_t>(cells);
+}
+
 // Writes the text through `put(bytes, count)`, with `unsafe(character,
 // bytes)` writing what stands in for each control character or broken byte.
 template <typename Put, typename Unsafe>
@@ -134,6 +150,17 @@ std::size_t LineTextInto(std::string_view text, char* out)
     Write(text, put, [&put](const Character& character, const char* bytes) { PutByteEscapes(put, character, bytes); });
     out[length] = '\0';
     return length;
+}
+
+std::size_t DisplayWidth(std::string_view text)
+{
+    std::size_t width = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        const Character character = Decode(text, at);
+        at += character.length;
+        width += character.wellFormed ? CellsOf(character.code) : 1;
+    }
+    return width;
 }
 
 std::string JsonText(std::string_view json)

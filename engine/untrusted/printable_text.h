@@ -37,6 +37,12 @@ std::string LineText(std::string_view text);
 constexpr std::size_t kLineTextGrowth = 4;
 std::size_t LineTextInto(std::string_view text, char* out);
 
+// How many terminal cells `text` (UTF-8, as CellText makes it) takes: 2 for
+// an East Asian wide or fullwidth character, 0 for a combining mark, 1 for
+// anything else, as the C library's Unicode tables say. Columns of a table
+// are padded by it.
+std::size_t DisplayWidth(std::string_view text);
+
 // A JSON text (well-formed UTF-8, as a JSON writer makes it) with DEL, the
 // C1 characters and the format characters inside its strings written as
 // \u escapes; a JSON reader gets the same strings back.

@@ -2,6 +2,7 @@
 
 #include "app_delegate.h"
 #include "controller.h"
+#include "engine/untrusted/printable_text.h"
 #include "src/store/device_store.h"
 #include "ui_device_list_window.h"
 
@@ -13,36 +14,38 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 namespace {
 
 // The rows as the table shows them (sorted as the user sorted), under the
-// column titles, as aligned text.
-QString tableText(const QAbstractItemModel &table)
+// column titles, as text aligned by the cells a terminal gives each character.
+std::string tableText(const QAbstractItemModel &table)
 {
     const int columns = table.columnCount();
-    QList<QStringList> lines;
-    QStringList titles;
+    std::vector<std::vector<std::string>> lines(1);
     for (int column = 0; column < columns; ++column)
-        titles << table.headerData(column, Qt::Horizontal).toString();
-    lines << titles;
+        lines[0].push_back(table.headerData(column, Qt::Horizontal).toString().toStdString());
     for (int row = 0; row < table.rowCount(); ++row) {
-        QStringList cells;
-        for (int column = 0; column < columns; ++column)
-            cells << table.index(row, column).data().toString();  // printable already
-        lines << cells;
+        lines.emplace_back();
+        for (int column = 0; column < columns; ++column)  // the cells are printable already
+            lines.back().push_back(table.index(row, column).data().toString().toStdString());
     }
-    QList<qsizetype> widths(columns, 0);
-    for (const QStringList &cells : lines) {
-        for (int column = 0; column < columns; ++column)
-            widths[column] = std::max(widths[column], cells[column].size());
+    std::vector<std::size_t> widths(std::size_t(columns), 0);
+    for (const auto &cells : lines) {
+        for (std::size_t column = 0; column < cells.size(); ++column)
+            widths[column] = std::max(widths[column], printable::DisplayWidth(cells[column]));
     }
-    QString text;
-    for (const QStringList &cells : lines) {
-        QString line;
-        for (int column = 0; column < columns; ++column)
-            line += cells[column].leftJustified(column + 1 < columns ? widths[column] + 2 : 0);
-        text += line.trimmed() + QLatin1Char('\n');
+    std::string text;
+    for (const auto &cells : lines) {
+        std::string line;
+        for (std::size_t column = 0; column < cells.size(); ++column) {
+            line += cells[column];
+            if (column + 1 < cells.size())
+                line.append(widths[column] - printable::DisplayWidth(cells[column]) + 2, ' ');
+        }
+        text += line.substr(0, line.find_last_not_of(' ') + 1) + '\n';
     }
     return text;
 }
@@ -56,7 +59,7 @@ void saveScreenshotAndQuit(const MainWindowLayout &layout, const QString &file)
     if (!saved)
         std::fprintf(stderr, "nasscout: cannot save the screenshot to %s\n", qUtf8Printable(file));
     FlushVendorLines(kLastVendorLinesWait);  // not in the middle of the table
-    std::fputs(qUtf8Printable(tableText(*layout.ui->tableview->model())), stdout);
+    std::fputs(tableText(*layout.ui->tableview->model()).c_str(), stdout);
     std::fflush(stdout);
     QCoreApplication::exit(saved ? 0 : 1);
 }
@@ -100,6 +103,49 @@ std::unique_ptr<MainWindowLayout> loadMainWindowLayout()
     return layout;
 }
 
+namespace {
+
+// Answers --help, --help-all and --version (and -h, -?, -V) without a
+// display: true when it did, and the program ends with status 0. --help-all
+// lists Qt's own options too, which only an application can name: one on
+// the display-less "minimal" platform.
+bool answerWithoutDisplay(int argc, char **argv, QCommandLineParser &options, const QCommandLineOption &version)
+{
+    QStringList arguments;
+    for (int index = 0; index < argc; ++index)
+        arguments << QString::fromLocal8Bit(argv[index]);
+    const QStringList answeredAtOnce = {"-h", "--help", "-?", "--help-all", "-V", "--version"};
+    if (std::none_of(arguments.cbegin() + 1, arguments.cend(),
+                     [&](const QString &argument) { return answeredAtOnce.contains(argument); }))
+        return false;
+    if (arguments.contains(QStringLiteral("--help-all"))) {
+        qputenv("QT_QPA_PLATFORM", "minimal");
+        QApplication application(argc, argv);
+        options.process(application);  // prints the help and ends the process
+    }
+    options.parse(arguments);
+    if (options.isSet(version))
+        std::printf("nasscout %s\n", NASSCOUT_VERSION);
+    else
+        std::fputs(qUtf8Printable(options.helpText().replace("<executable_name>", "nasscout")), stdout);
+    return true;
+}
+
+// Qt ends a program that cannot open its window with an abort (status 134)
+// and a screenful: while the application starts, a fatal message becomes one
+// line and status 3 instead.
+void sayWhyThereIsNoWindow(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type != QtFatalMsg)
+        return;
+    const QString reason = message.section(QLatin1Char('\n'), 0, 0);
+    std::fprintf(stderr, "nasscout: cannot open the window: %s (QT_QPA_PLATFORM=offscreen runs it without a display)\n",
+                 qUtf8Printable(reason));
+    std::_Exit(3);
+}
+
+}  // namespace
+
 int applicationMain(int argc, char **argv)
 {
     // Options first, so that --help and --version need no display.
@@ -109,31 +155,24 @@ int applicationMain(int argc, char **argv)
     options.setApplicationDescription(
         QStringLiteral("Finds the NAS devices on the local network and opens the one you pick."));
     options.addHelpOption();
-    const QCommandLineOption version = options.addVersionOption();
+    // Not Qt's own -v: -v means --verbose in nasscout's other programs.
+    const QCommandLineOption version({QStringLiteral("V"), QStringLiteral("version")},
+                                     QStringLiteral("Displays version information."));
+    options.addOption(version);
     const QCommandLineOption screenshot(
         QStringLiteral("screenshot"),
         QStringLiteral("After the search window, save a picture of the window as PNG to <file>, print the "
                        "table on standard output and quit."),
         QStringLiteral("file"));
     options.addOption(screenshot);
-    // --help and --version answer without a display, so before the
-    // application exists; every other option after it, once it has taken
+    // Every other option after the application exists, once it has taken
     // its own (-platform, -style ...) out of the arguments.
-    QStringList arguments;
-    for (int index = 0; index < argc; ++index)
-        arguments << QString::fromLocal8Bit(argv[index]);
-    const QStringList answeredAtOnce = {"-h", "--help", "-?", "--help-all", "-v", "--version"};
-    if (std::any_of(arguments.cbegin() + 1, arguments.cend(),
-                    [&](const QString &argument) { return answeredAtOnce.contains(argument); })) {
-        options.parse(arguments);
-        if (options.isSet(version))
-            std::printf("nasscout %s\n", NASSCOUT_VERSION);
-        else
-            std::fputs(qUtf8Printable(options.helpText().replace("<executable_name>", "nasscout")), stdout);
+    if (answerWithoutDisplay(argc, argv, options, version))
         return 0;
-    }
 
+    const QtMessageHandler defaultHandler = qInstallMessageHandler(sayWhyThereIsNoWindow);
     QApplication application(argc, argv);
+    qInstallMessageHandler(defaultHandler);
     QGuiApplication::setDesktopFileName(QStringLiteral("nasscout"));
     if (!options.parse(QApplication::arguments())) {
         std::fprintf(stderr, "nasscout: %s\nTry 'nasscout --help'.\n", qUtf8Printable(options.errorText()));

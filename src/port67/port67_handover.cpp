@@ -9,9 +9,16 @@
 #include <string>
 #include <vector>
 
+namespace {
+
+std::string g_helperOutcome;  // written once, in main's first call
+
+}  // namespace
+
 void RunThroughPort67Helper(char** argv, const char* program)
 {
-    if (std::getenv(NASSCOUT_PORT67_VARIABLE) != nullptr) {
+    if (const char* outcome = std::getenv(NASSCOUT_PORT67_VARIABLE)) {
+        g_helperOutcome = outcome;
         unsetenv(NASSCOUT_PORT67_VARIABLE);
         return;
     }
@@ -27,3 +34,5 @@ void RunThroughPort67Helper(char** argv, const char* program)
     execv(NASSCOUT_PORT67_HELPER, arguments.data());
     // Missing, or not ours to run (dpkg-statoverride): on without port 67.
 }
+
+const std::string& Port67HelperOutcome() { return g_helperOutcome; }

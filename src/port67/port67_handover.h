@@ -6,9 +6,15 @@
 // goes on as it is, and its broadcast worker tries to bind the port itself.
 #pragma once
 
+#include <string>
+
 // Call first thing in main, while the process has one thread. When this is
 // the installed `program` ("nasscout" or "nasscout-cli") and it has not come
 // through the helper, it runs the helper with the same arguments and does not
 // return. Otherwise it returns, having removed the helper's note from the
 // environment, so that programs it starts run the helper themselves.
 void RunThroughPort67Helper(char** argv, const char* program);
+
+// What the helper said when this process came through it: "bound", or
+// "bind: " and why not; empty when it did not come through it.
+const std::string& Port67HelperOutcome();

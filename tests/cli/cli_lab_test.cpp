@@ -99,8 +99,9 @@ TEST_F(CliInTheLab, PrintsTheListedDevicesAndKeepsTheLogOffStandardOutput)
     StartShelf();
     for (bool asJson : {true, false}) {
         TemporaryDirectory logs;
-        ProgramRun run = RunCli(asJson ? std::vector<std::string>{"--json", "--seconds", "2", "--log", logs.path()}
-                                       : std::vector<std::string>{"--seconds", "2", "--no-multi", "--log", logs.slashed()});
+        ProgramRun run = RunCli(asJson ? std::vector<std::string>{"--json", "--seconds", "2", "-v", "--log", logs.path()}
+                                       : std::vector<std::string>{"--seconds", "2", "--no-multi", "--verbose", "--log",
+                                                                  logs.slashed()});
         EXPECT_EQ(run.status, 0) << run.err;
         std::set<std::string> ids;
         for (const json& device : asJson ? JsonLines(run.out) : std::vector<json>{}) {
@@ -159,6 +160,33 @@ TEST_F(CliInTheLab, WatchShowsDevicesComingAndLeavingUntilAStopSignal)
     EXPECT_EQ(lab.finder.Wait(cli, 10s), 0) << lab.Err();
 }
 
+// Ctrl-C during a single search no longer loses what was found: the search
+// window ends, the devices are printed, and the status says it was cut short.
+TEST_F(CliInTheLab, AStopSignalEndsTheSearchWindowAndPrintsWhatWasFound)
+{
+    StartShelf();
+    const pid_t cli = StartCli({"--json", "--seconds", "60", "--verbose"});
+    // The store's second vendor line comes after the first device is in.
+    ASSERT_TRUE(WaitForOutput([](const std::string& err) {
+        const std::size_t first = err.find("NewDeviceInfo.factory");
+        return first != std::string::npos && err.find("NewDeviceInfo.factory", first + 1) != std::string::npos;
+    }, 15s, true)) << lab.Err();
+    kill(cli, SIGINT);
+    EXPECT_EQ(lab.finder.Wait(cli, 10s), 128 + SIGINT) << lab.Err();
+    EXPECT_FALSE(JsonLines(lab.Out()).empty()) << lab.Out();
+}
+
+// With no network but loopback there is nothing to search on: said so, and
+// a status of its own, where it used to print an empty table with 0.
+TEST_F(CliInTheLab, NothingToSearchOnEndsWithStatusThree)
+{
+    netlab::Host& island = lab.lab.AddHost("island", {});
+    const std::string err = lab.files.File("island.err");
+    EXPECT_EQ(island.Run({"/bin/sh", "-c", "exec \"$0\" --seconds 5 2>\"$1\"", kCliPath, err}), 3);
+    EXPECT_NE(ReadWholeFile(err).find("nasscout-cli: nothing to search on: no network interface is up"),
+              std::string::npos) << ReadWholeFile(err);
+}
+
 // The results go into a pipe that nobody reads. A full one holds the --watch
 // printer in a write: a stop signal still ends the program, with status 1
 // for the line it could not write, where it used to wait forever. Without a
@@ -176,7 +204,7 @@ TEST_F(CliInTheLab, AReaderThatStallsOrGoesAwayCannotHoldTheWatch)
         // Opened by path, the pipe gives the program a description of its own, one that blocks.
         const std::string results = "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(ends[1]);
         const pid_t cli = lab.finder.Spawn(
-            {"/bin/sh", "-c", "exec \"$@\" 2>\"$0\"", lab.files.File("err"), kCliPath, "--watch"}, results);
+            {"/bin/sh", "-c", "exec \"$@\" 2>\"$0\"", lab.files.File("err"), kCliPath, "--watch", "--verbose"}, results);
         close(ends[1]);
         if (!readerGone) {
             // Reports reach the store one at a time: by the second vendor
@@ -229,6 +257,8 @@ TEST_F(CliInTheLab, OptionsEndWithTheirStatusAndTheirText)
         {{"--help"}, 0, kOut, "1530"},  // the ports a firewall must let in
         {{"--version"}, 0, kOut, std::string("nasscout-cli ") + NASSCOUT_VERSION + "\n"},
         {{"--seconds", "1"}, 0, kOut, "No device found in 1 s.\n"},
+        // Aliases repeat options: a switch twice is the switch, a value given twice the last.
+        {{"-q", "-q", "--seconds", "9", "--seconds", "1"}, 0, kOut, "No device found in 1 s.\n"},
         {{"--json", "--seconds", "1", "--quiet"}, 0, kErr, "nasscout-cli: no device found in 1 s\n"},
     };
     for (const auto& [arguments, status, stream, text] : cases) {

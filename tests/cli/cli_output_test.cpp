@@ -38,14 +38,18 @@ deviceinfo Answer(const std::string& ip, const std::string& id, const std::strin
 // The same device as its broadcast reply describes it: no detail, no version.
 deviceinfo BroadcastReply(const std::string& ip, const std::string& id) { return Answer(ip, id, "nas1", "", ""); }
 
-TEST(DeviceTable, AlignsColumnsByCharactersAndMarksMissingFields)
+// A Japanese name takes two cells a character, an accented one one: the IP
+// column stays put.
+TEST(DeviceTable, AlignsColumnsByTheCellsATerminalGivesAndMarksMissingFields)
 {
-    deviceinfo wide = Answer("198.51.100.10", "id-1", "Bücherei");
+    deviceinfo accented = Answer("198.51.100.10", "id-1", "Bücherei");
+    deviceinfo wide = Answer("198.51.100.11", "id-2", "\xe6\x9b\xb8\xe5\xba\xab");  // 書庫
     deviceinfo bare = BroadcastReply("198.51.100.200", "id-22");
     std::strcpy(bare.host, "\x1b[2J");
-    EXPECT_EQ(cli::FormatTable({wide, bare}),
+    EXPECT_EQ(cli::FormatTable({accented, wide, bare}),
               "HOST      IP              MODEL  VENDOR  FIRMWARE  ID\n"
               "Bücherei  198.51.100.10   NS200  ZORVA   2.1.0     id-1\n"
+              "\xe6\x9b\xb8\xe5\xba\xab      198.51.100.11   NS200  ZORVA   2.1.0     id-2\n"
               "?[2J      198.51.100.200  NS200  ZORVA   -         id-22\n");
 }
 
@@ -101,15 +105,18 @@ TEST(WatchPrinter, EachStoreEventBecomesItsLineOrNone)
           {StoreEvent::Replaced, BroadcastReply("198.51.100.10", "id-1")},
           {StoreEvent::Replaced, alive}},
          {"appeared ip=198.51.100.10 host=nas1" + zorva + " firmware=2.1.0 id=id-1"}},
-        {"what changes at an address: a firmware learnt later, a name, another device",
+        // A firmware learnt later is no change: the other kind of answer carries none.
+        {"what changes at an address: a name, another device",
          {{StoreEvent::Appended, BroadcastReply("198.51.100.10", "id-1")},
           {StoreEvent::Replaced, Answer("198.51.100.10", "id-1")},
           {StoreEvent::Replaced, renamed},
           {StoreEvent::Replaced, BroadcastReply("198.51.100.10", "id-9")}},
          {"appeared ip=198.51.100.10 host=nas1" + zorva + " firmware=- id=id-1",
-          "changed  ip=198.51.100.10 host=nas1" + zorva + " firmware=2.1.0 id=id-1",
           "changed  ip=198.51.100.10 host=nas2" + zorva + " firmware=2.1.0 id=id-1",
           "changed  ip=198.51.100.10 host=nas1" + zorva + " firmware=- id=id-9"}},
+        {"a value with a blank or '=' is quoted, so that a field stays one word",
+         {{StoreEvent::Appended, Answer("198.51.100.12", "id-3", "my nas=1")}},
+         {"appeared ip=198.51.100.12 host=\"my nas=1\"" + zorva + " firmware=2.1.0 id=id-3"}},
         {"departures say why, with the device as last known",
          {{StoreEvent::Appended, Answer("198.51.100.10", "id-1")},
           {StoreEvent::Appended, Answer("198.51.100.11", "id-2")},
@@ -124,6 +131,21 @@ TEST(WatchPrinter, EachStoreEventBecomesItsLineOrNone)
 }
 
 // Nothing but the event wakes the printer: no polling, no later event, no stop.
+// The one-shot search prints the view: the same fields every run, whichever
+// kind of answer the store held last, in address order.
+TEST(DeviceView, ListsEachDeviceWithEveryFieldItGaveInAddressOrder)
+{
+    cli::DeviceView view;
+    view.Apply(StoreEvent::Appended, Answer("198.51.100.20", "id-20"));
+    view.Apply(StoreEvent::Appended, BroadcastReply("198.51.100.3", "id-3"));
+    view.Apply(StoreEvent::Replaced, BroadcastReply("198.51.100.20", "id-20"));
+    view.Apply(StoreEvent::Appended, Answer("198.51.100.100", "id-100"));
+    view.Apply(StoreEvent::ByeBye, Answer("198.51.100.100", "id-100"));
+    std::vector<std::string> listed;
+    for (const deviceinfo& device : view.Devices()) listed.push_back(std::string(device.ip) + " " + device.version);
+    EXPECT_EQ(listed, (std::vector<std::string>{"198.51.100.3 ", "198.51.100.20 2.1.0"}));
+}
+
 TEST(WatchPrinter, WritesEachChangeAsItArrives)
 {
     int pipeEnds[2];

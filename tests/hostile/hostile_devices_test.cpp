@@ -115,7 +115,7 @@ protected:
 TEST_F(HostileDevices, GetAListEntryAtMostWithTheirTextsMadeHarmless)
 {
     TemporaryDirectory logs;
-    const ProgramRun json = lab.Run({NASSCOUT_CLI_PATH, "--json", "--seconds", "2", "--log", logs.path()});
+    const ProgramRun json = lab.Run({NASSCOUT_CLI_PATH, "--json", "--seconds", "2", "--verbose", "--log", logs.path()});
     const ProgramRun table = lab.Run({NASSCOUT_CLI_PATH, "--seconds", "2"});
     ASSERT_EQ(json.status, 0) << json.err;
     ASSERT_EQ(table.status, 0) << table.err;

@@ -42,8 +42,10 @@ const char kDetails[] =
     "within a second, also when standard output has stopped reading.\n"
     "\n"
     "The engine's log lines (with --log) and the device store's lines go to\n"
-    "standard error, or nowhere with --quiet. A progress line goes to standard\n"
-    "error while the search window runs, when standard error is a terminal.\n"
+    "standard error with --verbose, nowhere otherwise. A progress line goes to\n"
+    "standard error while the search window runs, when standard error is a\n"
+    "terminal. SIGINT or SIGTERM ends the search window early; what was found\n"
+    "is printed.\n"
     "\n"
     "Answers arrive on UDP ports 67 and 1900 and on one port per local IPv4\n"
     "address from 1530 upwards, 20 apart (each may move up to 20 ports higher\n"
@@ -51,7 +53,9 @@ const char kDetails[] =
     "\n"
     "Exit status: 0 when the search ran, also when it found nothing; 1 when the\n"
     "results cannot be written (a reader gone, a line left unwritten at a stop);\n"
-    "2 for bad options, an unwritable --log directory among them.\n";
+    "2 for bad options, an unwritable --log directory among them; 3 when there is\n"
+    "nothing to search on (no network with an IPv4 address, no search socket);\n"
+    "128 + N when signal N cut a single search short.\n";
 
 // The engine leaves its log off without a word when it cannot write the file
 // (a directory it may not write in, a path too long for it, a symbolic link
@@ -132,8 +136,9 @@ OptionsResult ParseOptions(int argc, const char* const* argv, CliOptions& option
          "with --watch: start a search pass every SECONDS, ageing the list before each")
         ("log", po::value<std::string>()->value_name("DIR"), "write the engine's search log into the directory DIR")
         ("no-multi", "search without the per-address workers (broadcast and multicast only)")
-        ("quiet,q", po::bool_switch(&options.quiet),
-         "discard the engine's and the device store's diagnostic lines");
+        ("verbose,v", po::bool_switch(&options.verbose),
+         "show the engine's log lines (with --log) and the device store's lines on standard error")
+        ("quiet,q", "show no diagnostic lines: the default, accepted for scripts that say so");
     // clang-format on
     std::vector<std::string> strays;
     po::options_description hidden;

@@ -12,7 +12,7 @@ struct CliOptions {
     int intervalSeconds = 10;   // --watch: time from one search pass to the next
     std::string logDirectory;   // empty: no search log; otherwise ends in '/'
     bool multiCommand = true;   // per-address workers
-    bool quiet = false;         // discard the engine's and the store's diagnostic lines
+    bool verbose = false;       // the engine's log lines and the store's lines on standard error
 };
 
 enum class OptionsResult {

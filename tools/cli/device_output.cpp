@@ -13,18 +13,24 @@ namespace {
 // Where the fields of a --watch text line start: after "HH:MM:SS appeared ".
 constexpr std::size_t kFieldsColumn = 18;
 
-// Characters a terminal shows for text that went through TerminalText.
-std::size_t Columns(const std::string& safe)
-{
-    std::size_t columns = 0;
-    for (char byte : safe) columns += (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
-    return columns;
-}
-
 std::string Cell(const char (&field)[DEVICEINFO_TEXT_SIZE])
 {
     const std::string safe = printable::CellText(FieldText(field));
     return safe.empty() ? "-" : safe;
+}
+
+// A --watch text value: quoted where it holds a blank, '=' or '"', so that
+// each field stays one word for awk and cut.
+std::string Value(const char (&field)[DEVICEINFO_TEXT_SIZE])
+{
+    const std::string cell = Cell(field);
+    if (cell.find_first_of(" =\"\\") == std::string::npos) return cell;
+    std::string quoted = "\"";
+    for (char c : cell) {
+        if (c == '"' || c == '\\') quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "\"";
 }
 
 std::string TimeOfDay(std::time_t when)
@@ -71,7 +77,7 @@ std::string FormatTable(const std::vector<deviceinfo>& devices)
     std::array<std::size_t, 6> widths{};
     for (const Row& row : rows) {
         for (std::size_t column = 0; column < row.size(); ++column) {
-            widths[column] = std::max(widths[column], Columns(row[column]));
+            widths[column] = std::max(widths[column], printable::DisplayWidth(row[column]));
         }
     }
     std::string table;
@@ -79,7 +85,7 @@ std::string FormatTable(const std::vector<deviceinfo>& devices)
         for (std::size_t column = 0; column < row.size(); ++column) {
             table += row[column];
             if (column + 1 == row.size()) break;
-            table.append(widths[column] - Columns(row[column]) + 2, ' ');
+            table.append(widths[column] - printable::DisplayWidth(row[column]) + 2, ' ');
         }
         table += '\n';
     }
@@ -126,8 +132,8 @@ std::string FormatChange(const DeviceChange& change, std::time_t when, bool json
     std::string line = TimeOfDay(when) + " " + EventName(change.kind);
     line.append(kFieldsColumn - line.size(), ' ');
     const deviceinfo& device = change.device;
-    line += "ip=" + Cell(device.ip) + " host=" + Cell(device.host) + " model=" + Cell(device.product) +
-            " vendor=" + Cell(device.factory) + " firmware=" + Cell(device.version) + " id=" + Cell(device.id);
+    line += "ip=" + Value(device.ip) + " host=" + Value(device.host) + " model=" + Value(device.product) +
+            " vendor=" + Value(device.factory) + " firmware=" + Value(device.version) + " id=" + Value(device.id);
     if (left) line += std::string(" (") + reason + ")";
     return line + "\n";
 }

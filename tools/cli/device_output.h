@@ -6,6 +6,7 @@
 #pragma once
 
 #include "device_fields.h"
+#include "device_view.h"
 
 #include <searchdevice/deviceinfo.h>
 
@@ -16,14 +17,6 @@
 #include <vector>
 
 namespace cli {
-
-// What a --watch line reports.
-struct DeviceChange {
-    enum class Kind { Appeared, Changed, Left };
-    Kind kind;
-    deviceinfo device;    // as known after the change; for Left, as last known
-    bool byebye = false;  // Left only: the device said bye-bye (else it aged out)
-};
 
 // Header and one row per device, columns aligned, each line ending in '\n'.
 std::string FormatTable(const std::vector<deviceinfo>& devices);

@@ -19,23 +19,23 @@ namespace {
 
 // Standard output is for results only, but the engine echoes its log lines
 // there and the device store prints a line for every report. They get
-// standard error (or nothing, with --quiet) and the results keep a private
+// standard error (with --verbose, else nothing) and the results keep a private
 // descriptor on the real standard output. Must run before anything is
 // written to stdout.
-std::FILE* TakeStandardOutput(bool quiet, std::string& error)
+std::FILE* TakeStandardOutput(bool verbose, std::string& error)
 {
     const int resultsFd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
     if (resultsFd < 0) {
         error = std::string("cannot use standard output: ") + std::strerror(errno);
         return nullptr;
     }
-    const int diagnostics = quiet ? open("/dev/null", O_WRONLY | O_CLOEXEC) : STDERR_FILENO;
+    const int diagnostics = verbose ? STDERR_FILENO : open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (diagnostics < 0 || dup2(diagnostics, STDOUT_FILENO) < 0) {
         error = std::string("cannot move the diagnostic lines off standard output: ") + std::strerror(errno);
         close(resultsFd);
         return nullptr;
     }
-    if (quiet) close(diagnostics);
+    if (!verbose) close(diagnostics);
     // Diagnostic lines should interleave with the progress line as they happen.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::FILE* results = fdopen(resultsFd, "w");
@@ -64,7 +64,7 @@ int main(int argc, char** argv)
         break;
     }
 
-    std::FILE* results = TakeStandardOutput(options.quiet, message);
+    std::FILE* results = TakeStandardOutput(options.verbose, message);
     if (results == nullptr) {
         std::fprintf(stderr, "nasscout-cli: %s\n", message.c_str());
         return 1;

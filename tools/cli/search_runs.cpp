@@ -1,6 +1,10 @@
 #include "search_runs.h"
 
 #include "device_output.h"
+#include "device_view.h"
+#include "engine/wire/wire_protocol.h"
+#include "search_reach.h"
+#include "src/port67/port67_handover.h"
 #include "src/store/device_store.h"
 #include "src/store/search_and_age.h"
 #include "watch_printer.h"
@@ -10,10 +14,15 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
+#include <functional>
+#include <mutex>
+#include <set>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -50,10 +59,20 @@ void EndProcessByDeadline()
     }
 }
 
+// SIGINT and SIGTERM, which end either search.
+sigset_t StopSignals()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    return signals;
+}
+
 // Without an application callback: the store is all nasscout-cli listens to.
 void StartEngine(DeviceStore* store, const CliOptions& options)
 {
-    store->printsVendorLines = !options.quiet;
+    store->printsVendorLines = options.verbose;
     const bool log = !options.logDirectory.empty();
     // The engine copies the directory before it returns.
     void* logDirectory = log ? const_cast<char*>(options.logDirectory.c_str()) : nullptr;
@@ -83,28 +102,84 @@ void SayWhenDevicesWereTurnedAway(DeviceStore* store)
                  kMostListedDevices, static_cast<unsigned long long>(turnedAway));
 }
 
+// What the engine, once started, can reach, said on standard error: nothing
+// to search on (false), or a search without the broadcast search's port.
+// Without `networkNeeded`, a watch goes on without a network for now.
+bool SayWhatTheSearchCannotReach(bool networkNeeded)
+{
+    if (!HasIPv4Network()) {
+        std::fputs("nasscout-cli: nothing to search on: no network interface is up with an IPv4 address besides "
+                   "loopback\n",
+                   stderr);
+        if (networkNeeded) return false;
+    }
+    const std::set<int> ports = HeldUdpPorts();
+    if (ports.empty()) {
+        std::fputs("nasscout-cli: nothing to search on: no search socket could be opened (--log DIR says why)\n", stderr);
+        return false;
+    }
+    if (ports.count(wire::kBroadcastSearchPort) == 0) {
+        const std::string& outcome = Port67HelperOutcome();
+        std::string why = outcome.rfind("bind: ", 0) == 0 ? outcome : WhyNoPort67();
+        if (why.empty()) why = "the broadcast search could not start";
+        std::fprintf(stderr,
+                     "nasscout-cli: no UDP port 67 (%s): devices that answer only the broadcast search are not "
+                     "found; the package's nasscout-port67 hands the port over (see nasscout-cli(1), PRIVILEGES)\n",
+                     why.c_str());
+    }
+    return true;
+}
+
+// The search window, with a progress line on a terminal; the stop signal
+// that cut it short, or 0.
+int WaitSearchWindow(const CliOptions& options, const sigset_t& stopSignals, const std::function<std::size_t()>& found)
+{
+    const bool progress = isatty(STDERR_FILENO) == 1;
+    const Clock::time_point end = Clock::now() + std::chrono::seconds(options.seconds);
+    int signal = 0;
+    for (int secondsLeft = options.seconds; signal <= 0 && Clock::now() < end; --secondsLeft) {
+        if (progress) ShowProgress(secondsLeft, found());
+        const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(
+            std::min<Clock::duration>(std::chrono::seconds(1), end - Clock::now()));
+        const timespec timeout{static_cast<time_t>(wait.count() / 1000000000),
+                               static_cast<long>(wait.count() % 1000000000)};
+        signal = sigtimedwait(&stopSignals, nullptr, &timeout);
+    }
+    if (progress) ClearProgress();
+    return std::max(signal, 0);
+}
+
 }  // namespace
 
 int RunSearch(const CliOptions& options, std::FILE* results)
 {
-    DeviceStore* store = GetDeviceStore();
-    StartEngine(store, options);
-    SearchDevices(store, nullptr);
+    // Blocked before the engine starts its threads: a stop signal waits for
+    // the search window's sigtimedwait and ends it early.
+    const sigset_t stopSignals = StopSignals();
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    const bool progress = isatty(STDERR_FILENO) == 1;
-    std::vector<deviceinfo> devices;
-    const Clock::time_point start = Clock::now();
-    for (int second = 0; second < options.seconds; ++second) {
-        if (progress) {
-            CopyDeviceList(store, devices);
-            ShowProgress(options.seconds - second, devices.size());
-        }
-        std::this_thread::sleep_until(start + std::chrono::seconds(second + 1));
+    DeviceStore* store = GetDeviceStore();
+    std::mutex viewMutex;
+    DeviceView view;
+    store->observer = [&](StoreEvent event, deviceinfo entry) {
+        std::lock_guard<std::mutex> lock(viewMutex);
+        view.Apply(event, entry);
+    };
+    StartEngine(store, options);
+    if (!SayWhatTheSearchCannotReach(true)) {
+        StopDeviceSearch();
+        store->observer = nullptr;
+        return kNothingToSearchOn;
     }
-    if (progress) ClearProgress();
-    CopyDeviceList(store, devices);
+    SearchDevices(store, nullptr);
+    const int signal = WaitSearchWindow(options, stopSignals, [&] {
+        std::lock_guard<std::mutex> lock(viewMutex);
+        return view.Devices().size();
+    });
     StopDeviceSearch();
+    store->observer = nullptr;
     SayWhenDevicesWereTurnedAway(store);
+    const std::vector<deviceinfo> devices = view.Devices();
 
     std::string text;
     if (options.json) {
@@ -115,17 +190,14 @@ int RunSearch(const CliOptions& options, std::FILE* results)
                                : FormatTable(devices);
     }
     std::fputs(text.c_str(), results);
-    return 0;
+    return signal != 0 ? 128 + signal : 0;
 }
 
 int RunWatch(const CliOptions& options, std::FILE* results)
 {
     // Blocked before any other thread exists, so that every thread inherits
     // the mask and only the waiter below ever takes the two signals.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
+    const sigset_t stopSignals = StopSignals();
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     WatchPrinter printer(results, options.json);
@@ -142,6 +214,14 @@ int RunWatch(const CliOptions& options, std::FILE* results)
     DeviceStore* store = GetDeviceStore();
     store->observer = [&printer](StoreEvent event, deviceinfo entry) { printer.OnStoreEvent(event, entry); };
     StartEngine(store, options);
+    if (!SayWhatTheSearchCannotReach(false)) {
+        // Nothing can come: the waiter still takes its signal, so end it here.
+        StopDeviceSearch();
+        store->observer = nullptr;
+        pthread_kill(signalWaiter.native_handle(), SIGTERM);
+        signalWaiter.join();
+        return kNothingToSearchOn;
+    }
     std::thread searcher([&searchStop, &options, store] {
         SearchAndAgeUntilStopped(
             searchStop, [store] { SayWhenDevicesWereTurnedAway(store); }, std::chrono::seconds(options.intervalSeconds));

@@ -9,8 +9,14 @@
 
 namespace cli {
 
-// One search pass, the search window, then the store's devices as a table or
-// JSON lines.
+// The exit status when there is nothing to search on: no network with an
+// IPv4 address (the one-shot search only), or no search socket at all.
+constexpr int kNothingToSearchOn = 3;
+
+// One search pass, the search window, then the devices found, in address
+// order, as a table or JSON lines. SIGINT or SIGTERM ends the search window
+// early and the devices found so far are printed: status 128 + the signal.
+// Call it while the process has one thread: it blocks both signals.
 int RunSearch(const CliOptions& options, std::FILE* results);
 
 // A search pass every interval, ageing the list before each, and a line for

@@ -1,14 +1,10 @@
-// The printing side of --watch: the device store's events become the lines of
-// FormatChange on the results stream, each as soon as it happens.
-//
-// The store keeps one entry per address and overwrites it with every report,
-// and a broadcast reply carries no detail or version where a multicast answer
-// does. The printer therefore remembers, per address, the last detail and
-// version it saw, so that the two kinds of answer alternating each pass are
-// not reported as changes. Report kind and lifetime are never a change.
+// The printing side of --watch: the device store's events become the changes
+// of a DeviceView, and those the lines of FormatChange on the results stream,
+// each as soon as it happens.
 #pragma once
 
 #include "device_output.h"
+#include "device_view.h"
 #include "src/store/device_store.h"
 
 #include <condition_variable>
@@ -17,9 +13,7 @@
 #include <cstdio>
 #include <ctime>
 #include <deque>
-#include <map>
 #include <mutex>
-#include <optional>
 #include <string>
 
 namespace cli {
@@ -60,9 +54,6 @@ private:
         std::time_t when;
     };
 
-    // The line's change for an event, if it is one; remembers the address.
-    std::optional<DeviceChange> Change(StoreEvent event, const deviceinfo& entry);
-
     // Set once at construction.
     std::FILE* const results_;
     const bool json_;
@@ -74,8 +65,8 @@ private:
     std::uint64_t dropped_ = 0;
     bool stopped_ = false;
 
-    // Printing thread only: the merged record of every listed address.
-    std::map<std::string, deviceinfo> known_;
+    // Printing thread only.
+    DeviceView view_;
 };
 
 }  // namespace cli

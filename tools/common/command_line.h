@@ -26,6 +26,8 @@ struct CommandLineTexts {
 
 // Reads the argc arguments of argv against `shown`, the options --help lists,
 // and `hidden`, with `operands` naming where arguments without an option go.
+// An option of one value given more than once keeps the last (aliases add
+// options); an option that collects values keeps them all.
 CommandLineResult ReadCommandLine(int argc, const char* const* argv,
                                   const boost::program_options::options_description& shown,
                                   const CommandLineTexts& texts, boost::program_options::variables_map& values,

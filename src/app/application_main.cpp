@@ -138,8 +138,11 @@ void sayWhyThereIsNoWindow(QtMsgType type, const QMessageLogContext &, const QSt
 {
     if (type != QtFatalMsg)
         return;
-    const QString reason = message.section(QLatin1Char('\n'), 0, 0);
-    std::fprintf(stderr, "nasscout: cannot open the window: %s (QT_QPA_PLATFORM=offscreen runs it without a display)\n",
+    // Qt's own words blame the installation; a missing display is the usual cause.
+    const bool noDisplay = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    const QString reason = noDisplay ? QStringLiteral("no display (DISPLAY is not set)")
+                                     : message.section(QLatin1Char('\n'), 0, 0);
+    std::fprintf(stderr, "nasscout: cannot open the window: %s; QT_QPA_PLATFORM=offscreen runs it without one\n",
                  qUtf8Printable(reason));
     std::_Exit(3);
 }

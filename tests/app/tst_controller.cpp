@@ -459,6 +459,20 @@ void tst_Controller::closingTheWindowEndsTheProcessWithStatus1()
     }
     QCOMPARE(startLines, QStringList({"application awakeFromNib........", "current=en",
                                       "fileToOpen = :/languages/XML_en.xml", "applicationDidFinishLaunching........"}));
+
+    // Without a display Qt used to abort (134) with a screenful; now one line and 3.
+    QProcessEnvironment withoutDisplay = QProcessEnvironment::systemEnvironment();
+    withoutDisplay.remove(QStringLiteral("DISPLAY"));
+    withoutDisplay.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    withoutDisplay.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    child.setProcessEnvironment(withoutDisplay);
+    child.start(QCoreApplication::applicationFilePath(), {kCloseWindowChild});
+    QVERIFY(child.waitForFinished(60000));
+    QCOMPARE(child.exitCode(), 3);
+    QStringList said = QString::fromUtf8(child.readAllStandardError()).split(QLatin1Char('\n'));
+    said = said.filter(QStringLiteral("nasscout:"));
+    QCOMPARE(said, QStringList{"nasscout: cannot open the window: no display (DISPLAY is not set); "
+                               "QT_QPA_PLATFORM=offscreen runs it without one"});
 }
 
 namespace {

@@ -44,10 +44,11 @@ std::vector<pid_t> ProcessesIn(const std::string& link)
 // Runs nasscout-lab with `arguments`, its standard error in a file of `files`.
 ProgramRun RunLab(const TemporaryDirectory& files, const std::vector<std::string>& arguments)
 {
-    std::vector<std::string> command{"/bin/sh", "-c", "exec \"$@\" 2>\"$0\"", files.File("lab.err"), kLabPath};
+    std::vector<std::string> command{"/bin/sh", "-c", "out=$1; shift; exec \"$@\" 2>\"$0\" >\"$out\"",
+                                     files.File("lab.err"), files.File("lab.out"), kLabPath};
     command.insert(command.end(), arguments.begin(), arguments.end());
     const int status = netlab::RunCommand(command);
-    return {status, "", ReadWholeFile(files.File("lab.err"))};
+    return {status, ReadWholeFile(files.File("lab.out")), ReadWholeFile(files.File("lab.err"))};
 }
 
 TEST(NetworkLab, RefusesAddressesOutsideTheDocumentationAndBenchmarkRanges)
@@ -97,24 +98,29 @@ TEST(LabProgram, CommandInTheFinderFindsTheDevicesAndLeavesNothingBehind)
     for (pid_t pid : leftovers) kill(pid, SIGKILL);  // only ever the sleep of the script above
 }
 
-TEST(LabProgram, BadOptionsEndWithStatusTwoAndNameTheOption)
+// Bad options end with 2 and name the option; a command that cannot run
+// ends with a shell's 127 or 126 and says why, before any network is built.
+TEST(LabProgram, WhatCannotRunEndsWithItsStatusAndSaysWhy)
 {
     TemporaryDirectory files;
     const std::string good = LabSimulator::Device("198.51.100.10", "a");
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"--device", good, "--bogus", "--", "true"}, "--bogus"},
-        {{"--device", LabSimulator::Device("10.0.0.1", "a"), "--", "true"}, "10.0.0.1"},
-        {{"--device", good, "--finder", "192.168.1.1/24", "--", "true"}, "--finder"},
-        {{"--device", "ip=198.51.100.10", "--", "true"}, "--device"},
-        {{"--device", good, "--leave-after", "3", "--", "true"}, "--leaving-device"},
-        {{"--device", good}, "after --"},
+    const std::vector<std::tuple<std::vector<std::string>, int, std::string>> cases = {
+        {{"--device", good, "--bogus", "--", "true"}, 2, "--bogus"},
+        {{"--device", LabSimulator::Device("10.0.0.1", "a"), "--", "true"}, 2, "10.0.0.1"},
+        {{"--device", good, "--finder", "192.168.1.1/24", "--", "true"}, 2, "--finder"},
+        {{"--device", "ip=198.51.100.10", "--", "true"}, 2, "--device"},
+        {{"--device", good, "--leave-after", "3", "--", "true"}, 2, "--leaving-device"},
+        {{"--device", good}, 2, "after --"},
+        {{"--device", good, "--", "no-such-command"}, 127, "no-such-command: command not found"},
+        {{"--device", good, "--", files.path()}, 126, ": Is a directory"},
     };
-    for (const auto& [arguments, named] : cases) {
+    for (const auto& [arguments, status, named] : cases) {
         ProgramRun run = RunLab(files, arguments);
-        EXPECT_EQ(run.status, 2) << named;
+        EXPECT_EQ(run.status, status) << named;
         EXPECT_NE(run.err.find(named), std::string::npos) << run.err;
     }
     EXPECT_EQ(RunLab(files, {"--help"}).status, 0);
+    EXPECT_EQ(RunLab(files, {"--version"}).out, std::string("nasscout-lab ") + NASSCOUT_VERSION + "\n");
 }
 
 }  // namespace

@@ -175,6 +175,7 @@ OptionsResult ParseOptions(int argc, const char* const* argv, LabOptions& option
     // clang-format off
     described.add_options()
         ("help,h", "show this help and exit")
+        ("version,V", "show the version and exit")
         ("device,d", po::value(&given.texts)->value_name("TEXT"), "add a device described by TEXT; repeatable")
         ("devices,f", po::value(&given.file)->value_name("FILE"), "add the devices listed in the JSON file FILE")
         ("count,n", po::value(&given.count)->value_name("N"),
@@ -195,10 +196,11 @@ OptionsResult ParseOptions(int argc, const char* const* argv, LabOptions& option
     // clang-format on
 
     po::variables_map values;
-    switch (tools::ReadCommandLine(ours, argv, described, {kUsage, kDetails}, values, message)) {
+    switch (tools::ReadCommandLine(ours, argv, described, {kUsage, kDetails, "nasscout-lab " NASSCOUT_VERSION}, values,
+                                   message)) {
     case tools::CommandLineResult::Help:
-        return OptionsResult::Help;
     case tools::CommandLineResult::Version:
+        return OptionsResult::Help;
     case tools::CommandLineResult::Error:
         return OptionsResult::Error;
     case tools::CommandLineResult::Run:

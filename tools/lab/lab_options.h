@@ -26,7 +26,7 @@ struct LabOptions {
 
 enum class OptionsResult {
     Run,    // `options` is filled and checked
-    Help,   // `message` holds the help text for standard output
+    Help,   // `message` holds the help text, or the version line, for standard output
     Error,  // `message` says what is wrong, naming the option or file
 };
 

@@ -1,6 +1,7 @@
 // nasscout-lab: a private network with simulated NAS devices, and a command
 // run in its finder host; for trying the engine, or a program linked with it,
 // without touching a real network.
+#include "engine/untrusted/printable_text.h"
 #include "lab/netlab.h"
 #include "lab_options.h"
 #include "tools/common/option_error.h"
@@ -10,6 +11,7 @@
 #include <arpa/inet.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,8 +19,10 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <map>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -205,6 +209,33 @@ int Run(const lab::LabOptions& options, const std::string& simPath, const sigset
     }
 }
 
+// Why the command cannot run, found as the finder will look for it (through
+// PATH unless it names a path), before a network is built for it: the status
+// a shell gives, 127 when it is missing and 126 when it cannot be run, with
+// `why` said; 0 when it can run.
+int CommandCannotRun(const std::string& program, std::string& why)
+{
+    std::vector<std::string> candidates;
+    if (program.find('/') != std::string::npos) {
+        candidates.push_back(program);
+    } else {
+        const char* path = std::getenv("PATH");
+        std::istringstream folders(path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin");
+        for (std::string folder; std::getline(folders, folder, ':');)
+            candidates.push_back((folder.empty() ? "." : folder) + "/" + program);
+    }
+    int status = 127;
+    why = program.find('/') != std::string::npos ? "No such file or directory" : "command not found";
+    for (const std::string& candidate : candidates) {
+        struct stat file {};
+        if (stat(candidate.c_str(), &file) != 0) continue;
+        if (S_ISREG(file.st_mode) && access(candidate.c_str(), X_OK) == 0) return 0;
+        status = 126;
+        why = S_ISDIR(file.st_mode) ? "Is a directory" : "Permission denied";
+    }
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -228,6 +259,11 @@ int main(int argc, char** argv)
     if (access(simPath.c_str(), X_OK) != 0) {
         std::cerr << "nasscout-lab: --sim " << simPath << " is not an executable program" << std::endl;
         return 2;
+    }
+    std::string why;
+    if (const int status = CommandCannotRun(options.command.front(), why)) {
+        std::cerr << "nasscout-lab: " << printable::LineText(options.command.front()) << ": " << why << std::endl;
+        return status;
     }
     if (geteuid() != 0) {
         std::cerr << "nasscout-lab: needs root to build a network of namespaces; run it as root, e.g. "

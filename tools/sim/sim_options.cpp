@@ -83,6 +83,7 @@ OptionsResult ParseOptions(int argc, const char* const* argv, SimOptions& option
     // clang-format off
     described.add_options()
         ("help,h", "show this help and exit")
+        ("version,V", "show the version and exit")
         ("device,d", po::value(&given.texts)->value_name("TEXT"),
          "add a device described by TEXT (see below); repeatable")
         ("devices,f", po::value(&given.file)->value_name("FILE"), "add the devices listed in the JSON file FILE")
@@ -97,10 +98,11 @@ OptionsResult ParseOptions(int argc, const char* const* argv, SimOptions& option
     // clang-format on
 
     po::variables_map values;
-    switch (tools::ReadCommandLine(argc, argv, described, {kUsage, kDetails}, values, message)) {
+    switch (tools::ReadCommandLine(argc, argv, described, {kUsage, kDetails, "nasscout-sim " NASSCOUT_VERSION}, values,
+                                   message)) {
     case tools::CommandLineResult::Help:
-        return OptionsResult::Help;
     case tools::CommandLineResult::Version:
+        return OptionsResult::Help;
     case tools::CommandLineResult::Error:
         return OptionsResult::Error;
     case tools::CommandLineResult::Run:

@@ -16,7 +16,7 @@ struct SimOptions {
 
 enum class OptionsResult {
     Run,    // `options` is filled and every device checked
-    Help,   // `message` holds the help text for standard output
+    Help,   // `message` holds the help text, or the version line, for standard output
     Error,  // `message` says what is wrong, naming the option or file, on one printable line
 };
 

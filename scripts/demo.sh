@@ -89,7 +89,7 @@ jq -r '.[] | "   \(.host)\t\(.ip)\t\(.vendor)" + (if .leave_after then "\t(leave
 
 if [ "$mode" = cli ]; then
   say "" "== nasscout-cli in the finder: one search pass, 11 s search window" ""
-  run_lab "$cli" --quiet || fail "nasscout-cli ended with status $?"
+  run_lab "$cli" || fail "nasscout-cli ended with status $?"
   say "" "== nasscout-cli --watch (a pass every 3 s): the leaving device comes back, then leaves"
   leaving=$(jq -r 'map(select(.leave_after))[0].ip' "$devices")
   run_lab scripts/demo/watch.sh "$cli" "$work/watch.txt" "$leaving" ||

@@ -8,7 +8,7 @@ set -uo pipefail
 cli=$1 file=$2 leaving=$3
 
 : >"$file"
-"$cli" --watch --interval 3 --quiet >"$file" &
+"$cli" --watch --interval 3 >"$file" &
 watch=$!
 tail -n +1 -f --pid="$watch" "$file" &
 deadline=$((SECONDS + 20))

@@ -107,7 +107,8 @@ TEST(Soak, AFloodedWatchKeepsItsDevicesListsNothingElseAndStopsPromptly)
     LabSimulator& simulator = lab.StartDevices("shelf", devices);
     netlab::Host& flooderHost = lab.AddHost("flooder", {"192.0.2.66"});
 
-    const pid_t cli = lab.Spawn({NASSCOUT_CLI_PATH, "--watch", "--json", "--interval", "2"});
+    // --verbose: the store's lines under the flood too, its busiest writer.
+    const pid_t cli = lab.Spawn({NASSCOUT_CLI_PATH, "--watch", "--json", "--interval", "2", "--verbose"});
     // A device whose broadcast reply comes first appears without its detail
     // and changes when its multicast answer fills it in: the flood starts once
     // all three are complete, and from then on the watch has nothing to say.

@@ -163,33 +163,49 @@ std::size_t DisplayWidth(std::string_view text)
     return width;
 }
 
-std::string JsonText(std::string_view json)
+void AppendJsonString(std::string& json, std::string_view text)
 {
-    std::string escaped;
-    escaped.reserve(json.size());
-    const auto putUnit = [&escaped](unsigned unit) {
-        char escape[16];
-        std::snprintf(escape, sizeof escape, "\\u%04x", unit & 0xFFFF);
-        escaped.append(escape, 6);
-    };
-    for (std::size_t at = 0; at < json.size();) {
-        const Character character = Decode(json, at);
-        // A JSON writer escapes C0 inside strings, and outside them C0 is
-        // white space; DEL and C1 it passes as they are.
-        const bool hidden = character.wellFormed &&
-                            ((character.code >= 0x7F && character.code < 0xA0) || IsFormat(character.code));
-        if (!hidden) {
-            escaped.append(json.data() + at, character.length);
-        } else if (character.code < 0x10000) {
-            putUnit(static_cast<unsigned>(character.code));
-        } else {
-            const char32_t offset = character.code - 0x10000;
-            putUnit(0xD800 + static_cast<unsigned>(offset >> 10));
-            putUnit(0xDC00 + static_cast<unsigned>(offset & 0x3FF));
+    json += '"';
+    for (std::size_t at = 0; at < text.size();) {
+        const char byte = text[at];
+        if (byte >= 0x20 && byte < 0x7F && byte != '"' && byte != '\\') {  // most of every name
+            json += byte;
+            ++at;
+            continue;
         }
+        const Character character = Decode(text, at);
+        const char* bytes = text.data() + at;
         at += character.length;
+        if (!character.wellFormed) {
+            json += "\xef\xbf\xbd";  // U+FFFD
+            continue;
+        }
+        const char32_t code = character.code;
+        const char* shortEscape = code == '"'    ? "\\\""
+                                  : code == '\\' ? "\\\\"
+                                  : code == '\b'  ? "\\b"
+                                  : code == '\f'  ? "\\f"
+                                  : code == '\n'  ? "\\n"
+                                  : code == '\r'  ? "\\r"
+                                  : code == '\t'  ? "\\t"
+                                                  : nullptr;
+        if (shortEscape != nullptr) {
+            json += shortEscape;
+        } else if (IsControl(code) || IsFormat(code)) {
+            char escape[16];
+            if (code < 0x10000) {
+                std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(code));
+            } else {  // a surrogate pair
+                const char32_t offset = code - 0x10000;
+                std::snprintf(escape, sizeof escape, "\\u%04x\\u%04x", 0xD800 + static_cast<unsigned>(offset >> 10),
+                              0xDC00 + static_cast<unsigned>(offset & 0x3FF));
+            }
+            json += escape;
+        } else {
+            json.append(bytes, character.length);
+        }
     }
-    return escaped;
+    json += '"';
 }
 
 }  // namespace printable

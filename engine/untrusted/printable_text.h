@@ -43,9 +43,11 @@ std::size_t LineTextInto(std::string_view text, char* out);
 // are padded by it.
 std::size_t DisplayWidth(std::string_view text);
 
-// A JSON text (well-formed UTF-8, as a JSON writer makes it) with DEL, the
-// C1 characters and the format characters inside its strings written as
-// \u escapes; a JSON reader gets the same strings back.
-std::string JsonText(std::string_view json);
+// Appends `text` to `json` as a JSON string: quoted, with '"' and '\\'
+// escaped, control characters (C0, DEL, C1) and format characters written
+// as \u escapes (\n, \t and the like for the usual ones), and each byte that
+// is not well-formed UTF-8 replaced by U+FFFD. A JSON reader gets the text
+// back, and nothing in the line can drive a terminal or hide a character.
+void AppendJsonString(std::string& json, std::string_view text);
 
 }  // namespace printable

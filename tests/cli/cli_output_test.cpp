@@ -5,6 +5,7 @@
 #include "tools/cli/watch_printer.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <poll.h>
 #include <unistd.h>
@@ -61,7 +62,7 @@ TEST(DeviceJson, CarriesEveryFieldAndSurvivesBytesThatAreNotUtf8)
     device.lifetime = 50;
 
     std::string line;
-    ASSERT_NO_THROW(line = cli::JsonLine(cli::DeviceJson(device)));
+    ASSERT_NO_THROW(line = cli::DeviceJsonLine(device));
     ASSERT_EQ(line.back(), '\n');
     EXPECT_NE(line.find(R"("detail":"A\u007f\u009b\u202e")"), std::string::npos) << line;
     const nlohmann::json parsed = nlohmann::json::parse(line);
@@ -186,13 +187,13 @@ TEST(WatchPrinter, AFailedWriteEndsItWithoutAStop)
 TEST(WatchPrinter, AStalledReaderCostsDroppedChangesNotMemory)
 {
     Events flood;
-    for (std::size_t index = 0; index < cli::WatchPrinter::kMostQueuedEvents + 3; ++index) {
+    for (std::size_t index = 0; index < cli::WatchPrinter::kMostQueuedChanges + 3; ++index) {
         flood.emplace_back(StoreEvent::Appended,
                            Answer("198.18." + std::to_string(index / 250) + "." + std::to_string(index % 250),
                                   "id-" + std::to_string(index)));
     }
     testing::internal::CaptureStderr();
-    EXPECT_EQ(Printed(flood).size(), cli::WatchPrinter::kMostQueuedEvents);
+    EXPECT_EQ(Printed(flood).size(), cli::WatchPrinter::kMostQueuedChanges);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "nasscout-cli: 3 changes not shown: standard output fell behind\n");
 }
 

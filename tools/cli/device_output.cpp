@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <utility>
 
 namespace cli {
 
@@ -64,6 +65,23 @@ const char* EventName(DeviceChange::Kind kind)
     return "";
 }
 
+// The record's fields as JSON members after `json`'s text, each after a comma.
+void AppendDeviceMembers(const deviceinfo& device, std::string& json)
+{
+    const std::pair<const char*, const char (*)[DEVICEINFO_TEXT_SIZE]> texts[] = {
+        {"id", &device.id},           {"ip", &device.ip},           {"host", &device.host},
+        {"product", &device.product}, {"detail", &device.detail},   {"version", &device.version},
+        {"factory", &device.factory},
+    };
+    for (const auto& [key, field] : texts) {
+        json += ",\"";
+        json += key;
+        json += "\":";
+        printable::AppendJsonString(json, printable::Field(*field));
+    }
+    json += ",\"type\":" + std::to_string(device.type) + ",\"lifetime\":" + std::to_string(device.lifetime);
+}
+
 }  // namespace
 
 std::string FormatTable(const std::vector<deviceinfo>& devices)
@@ -92,31 +110,12 @@ std::string FormatTable(const std::vector<deviceinfo>& devices)
     return table;
 }
 
-nlohmann::ordered_json DeviceJson(const deviceinfo& device)
+std::string DeviceJsonLine(const deviceinfo& device)
 {
-    nlohmann::ordered_json object;
-    AddDeviceFields(device, object);
-    return object;
-}
-
-void AddDeviceFields(const deviceinfo& device, nlohmann::ordered_json& object)
-{
-    object["id"] = FieldText(device.id);
-    object["ip"] = FieldText(device.ip);
-    object["host"] = FieldText(device.host);
-    object["product"] = FieldText(device.product);
-    object["detail"] = FieldText(device.detail);
-    object["version"] = FieldText(device.version);
-    object["factory"] = FieldText(device.factory);
-    object["type"] = device.type;
-    object["lifetime"] = device.lifetime;
-}
-
-std::string JsonLine(const nlohmann::ordered_json& value)
-{
-    // dump() throws on bytes that are not UTF-8, and devices send any bytes.
-    // It escapes C0 but leaves DEL, C1 and the format characters as they are.
-    return printable::JsonText(value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)) + "\n";
+    std::string line = "{";
+    AppendDeviceMembers(device, line);
+    line.erase(1, 1);  // the first member's comma
+    return line + "}\n";
 }
 
 std::string FormatChange(const DeviceChange& change, std::time_t when, bool json)
@@ -124,10 +123,10 @@ std::string FormatChange(const DeviceChange& change, std::time_t when, bool json
     const bool left = change.kind == DeviceChange::Kind::Left;
     const char* reason = change.byebye ? "bye-bye" : "aged out";
     if (json) {
-        nlohmann::ordered_json event{{"event", EventName(change.kind)}, {"time", UtcTime(when)}};
-        AddDeviceFields(change.device, event);
-        if (left) event["reason"] = reason;
-        return JsonLine(event);
+        std::string line = std::string("{\"event\":\"") + EventName(change.kind) + "\",\"time\":\"" + UtcTime(when) + "\"";
+        AppendDeviceMembers(change.device, line);
+        if (left) line += std::string(",\"reason\":\"") + reason + "\"";
+        return line + "}\n";
     }
     std::string line = TimeOfDay(when) + " " + EventName(change.kind);
     line.append(kFieldsColumn - line.size(), ' ');

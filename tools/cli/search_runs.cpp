@@ -183,7 +183,7 @@ int RunSearch(const CliOptions& options, std::FILE* results)
 
     std::string text;
     if (options.json) {
-        for (const deviceinfo& device : devices) text += JsonLine(DeviceJson(device));
+        for (const deviceinfo& device : devices) text += DeviceJsonLine(device);
         if (devices.empty()) std::fprintf(stderr, "nasscout-cli: no device found in %d s\n", options.seconds);
     } else {
         text = devices.empty() ? "No device found in " + std::to_string(options.seconds) + " s.\n"

@@ -3,6 +3,7 @@
 #include "engine/untrusted/printable_text.h"
 
 #include <new>
+#include <optional>
 #include <utility>
 
 namespace cli {
@@ -13,21 +14,21 @@ void WatchPrinter::OnStoreEvent(StoreEvent event, deviceinfo entry)
 {
     bool queued = true;
     bool wasEmpty = false;
-    {
+    try {  // on a thread of the engine, where an exception has nowhere to go
+        const std::optional<DeviceChange> change = view_.Apply(event, entry);
+        if (!change) return;
         std::lock_guard<std::mutex> lock(mutex_);
-        if (queue_.size() >= kMostQueuedEvents) {
+        if (queue_.size() >= kMostQueuedChanges) {
             ++dropped_;
             return;
         }
-        try {
-            wasEmpty = queue_.empty();
-            queue_.push_back({event, entry, std::time(nullptr)});
-        } catch (const std::bad_alloc&) {
-            queued = false;  // on a thread of the engine, where an exception has nowhere to go
-        }
+        wasEmpty = queue_.empty();
+        queue_.push_back({*change, std::time(nullptr)});
+    } catch (const std::bad_alloc&) {
+        queued = false;
     }
     if (queued) {
-        // Otherwise Run is busy and takes this event with the ones before it.
+        // Otherwise Run is busy and takes this change with the ones before it.
         if (wasEmpty) wake_.notify_one();
     } else {
         std::fprintf(stderr, "nasscout-cli: out of memory, a change of device %s not shown\n",
@@ -68,9 +69,7 @@ bool WatchPrinter::Run()
                          static_cast<unsigned long long>(dropped));
         }
         std::string lines;
-        for (const Queued& queued : events) {
-            if (auto change = view_.Apply(queued.event, queued.entry)) lines += FormatChange(*change, queued.when, json_);
-        }
+        for (const Queued& queued : events) lines += FormatChange(queued.change, queued.when, json_);
         // Written and flushed at once: a reader of --watch wants each change as it happens.
         if (!lines.empty() && (std::fputs(lines.c_str(), results_) < 0 || std::fflush(results_) != 0)) return false;
         if (stopped) return true;

@@ -1,6 +1,8 @@
 // The printing side of --watch: the device store's events become the changes
-// of a DeviceView, and those the lines of FormatChange on the results stream,
-// each as soon as it happens.
+// of a DeviceView on the thread that made them, and the changes the lines of
+// FormatChange on the results stream, each as soon as it happens. Only a
+// change wakes the printing thread: half the reports of a burst (the second
+// kind of answer of a device) change nothing.
 #pragma once
 
 #include "device_output.h"
@@ -28,16 +30,17 @@ public:
     WatchPrinter(const WatchPrinter&) = delete;
     WatchPrinter& operator=(const WatchPrinter&) = delete;
 
-    // Queues the event, stamped with the time now, and wakes Run. Never
-    // writes the results and never throws: an event that finds no memory is
-    // lost with a line on standard error. While a reader that stalls keeps
-    // kMostQueuedEvents queued, further events are dropped and counted, and
-    // Run says so on standard error.
+    // Applies the event to the view and, when it is a change, queues it,
+    // stamped with the time now, and wakes Run. Never writes the results and
+    // never throws: a change that finds no memory is lost with a line on
+    // standard error. While a reader that stalls keeps kMostQueuedChanges
+    // queued, further changes are dropped and counted, and Run says so on
+    // standard error.
     void OnStoreEvent(StoreEvent event, deviceinfo entry);
 
     // A full list's worth of appearances: the queue of a stalled reader
     // cannot grow with the changes a device makes up.
-    static constexpr std::size_t kMostQueuedEvents = kMostListedDevices;
+    static constexpr std::size_t kMostQueuedChanges = kMostListedDevices;
 
     // Ends Run once it has written what is queued.
     void Stop();
@@ -49,8 +52,7 @@ public:
 
 private:
     struct Queued {
-        StoreEvent event;
-        deviceinfo entry;
+        DeviceChange change;
         std::time_t when;
     };
 
@@ -65,7 +67,7 @@ private:
     std::uint64_t dropped_ = 0;
     bool stopped_ = false;
 
-    // Printing thread only.
+    // The store's threads only, one at a time (its event lock).
     DeviceView view_;
 };
 

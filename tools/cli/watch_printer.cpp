@@ -13,7 +13,7 @@ WatchPrinter::WatchPrinter(std::FILE* results, bool json) : results_(results), j
 void WatchPrinter::OnStoreEvent(StoreEvent event, deviceinfo entry)
 {
     bool queued = true;
-    bool wasEmpty = false;
+    bool wakeRun = false;
     try {  // on a thread of the engine, where an exception has nowhere to go
         const std::optional<DeviceChange> change = view_.Apply(event, entry);
         if (!change) return;
@@ -22,14 +22,14 @@ void WatchPrinter::OnStoreEvent(StoreEvent event, deviceinfo entry)
             ++dropped_;
             return;
         }
-        wasEmpty = queue_.empty();
+        wakeRun = queue_.empty() && !resting_;
         queue_.push_back({*change, std::time(nullptr)});
     } catch (const std::bad_alloc&) {
         queued = false;
     }
     if (queued) {
-        // Otherwise Run is busy and takes this change with the ones before it.
-        if (wasEmpty) wake_.notify_one();
+        // Otherwise Run is busy or resting and takes this change with the ones before it.
+        if (wakeRun) wake_.notify_one();
     } else {
         std::fprintf(stderr, "nasscout-cli: out of memory, a change of device %s not shown\n",
                      printable::LineText(printable::Field(entry.ip)).c_str());
@@ -73,6 +73,10 @@ bool WatchPrinter::Run()
         // Written and flushed at once: a reader of --watch wants each change as it happens.
         if (!lines.empty() && (std::fputs(lines.c_str(), results_) < 0 || std::fflush(results_) != 0)) return false;
         if (stopped) return true;
+        std::unique_lock<std::mutex> lock(mutex_);
+        resting_ = true;
+        wake_.wait_for(lock, kRestAfterWriting, [this] { return stopped_; });
+        resting_ = false;
     }
 }
 

@@ -9,6 +9,7 @@
 #include "device_view.h"
 #include "src/store/device_store.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -46,11 +47,18 @@ public:
     void Stop();
     bool Stopped();
 
-    // Writes a line (and flushes) for every queued event that is a change,
-    // waiting for more until Stop(). False as soon as a write fails.
+    // Writes a line for every queued change, the changes queued together in
+    // one write and flush, waiting for more until Stop(). False as soon as a
+    // write fails.
     bool Run();
 
 private:
+    // After a write Run rests this long before it takes the next changes:
+    // answers spread over seconds then cost one write and one wake-up per
+    // few changes instead of per change. The first change after a quiet
+    // moment is written at once, the others at most this much later.
+    static constexpr std::chrono::milliseconds kRestAfterWriting{5};
+
     struct Queued {
         DeviceChange change;
         std::time_t when;
@@ -66,6 +74,7 @@ private:
     std::deque<Queued> queue_;
     std::uint64_t dropped_ = 0;
     bool stopped_ = false;
+    bool resting_ = false;  // Run rests after a write: nobody need wake it
 
     // The store's threads only, one at a time (its event lock).
     DeviceView view_;

@@ -13,6 +13,7 @@
 
 #include "src/store/device_store.h"
 
+#include <cstddef>
 #include <map>
 #include <optional>
 #include <string>
@@ -36,6 +37,7 @@ public:
 
     // The devices shown now, in address order.
     std::vector<deviceinfo> Devices() const;
+    std::size_t size() const { return shown_.size(); }
 
 private:
     // By address, numerically: what the table lists in this order.

@@ -174,7 +174,7 @@ int RunSearch(const CliOptions& options, std::FILE* results)
     SearchDevices(store, nullptr);
     const int signal = WaitSearchWindow(options, stopSignals, [&] {
         std::lock_guard<std::mutex> lock(viewMutex);
-        return view.Devices().size();
+        return view.size();
     });
     StopDeviceSearch();
     store->observer = nullptr;

@@ -109,16 +109,16 @@ TEST(Soak, AFloodedWatchKeepsItsDevicesListsNothingElseAndStopsPromptly)
 
     // --verbose: the store's lines under the flood too, its busiest writer.
     const pid_t cli = lab.Spawn({NASSCOUT_CLI_PATH, "--watch", "--json", "--interval", "2", "--verbose"});
-    // A device whose broadcast reply comes first appears without its detail
-    // and changes when its multicast answer fills it in: the flood starts once
-    // all three are complete, and from then on the watch has nothing to say.
-    const auto complete = [&lab] {
+    // Each device appears once, whichever of its answers comes first; the one
+    // that fills in its detail later is no change. The flood starts once all
+    // three have appeared, and from then on the watch has nothing to say.
+    const auto appeared = [&lab] {
         std::set<std::string> ids;
         for (const nlohmann::json& event : Events(lab.Out()))
-            if (event.value("detail", "") != "") ids.insert(event.value("id", ""));
+            if (event.value("event", "") == "appeared") ids.insert(event.value("id", ""));
         return ids.size();
     };
-    for (const auto deadline = Clock::now() + 15s; complete() < devices.size(); std::this_thread::sleep_for(20ms))
+    for (const auto deadline = Clock::now() + 15s; appeared() < devices.size(); std::this_thread::sleep_for(20ms))
         ASSERT_LT(Clock::now(), deadline) << "the first pass did not find the three devices:\n" << lab.Out();
     const std::size_t linesBefore = Events(lab.Out()).size();
     const long rssStart = RssKib(cli);

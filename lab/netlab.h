@@ -21,10 +21,16 @@
 #include <string>
 #include <vector>
 
+// The lab's system bus: an abstract socket, which lives in one network
+// namespace, so that a lab's programs never reach the machine's own bus.
+#define NETLAB_SYSTEM_BUS "unix:abstract=nasscout-lab-system-bus"
+
 namespace netlab {
 
 // Notes the namespace it starts in as the machine's (network_guard.h), then
-// moves the calling process into a fresh network namespace with loopback up.
+// moves the calling process into a fresh network namespace with loopback up,
+// and points DBUS_SYSTEM_BUS_ADDRESS at the lab's system bus
+// (NETLAB_SYSTEM_BUS), for the process and every program it starts.
 // Must run while the process has one thread. Exits the process with a message
 // when no private namespace can be had: a socket test never runs on the
 // machine's own network.

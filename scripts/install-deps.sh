@@ -24,7 +24,15 @@ packages=(
   # The Debian packages: CPack finds their dependencies with dpkg-shlibdeps
   # and tells programs by file; CI checks them with lintian and getcap.
   dpkg-dev file lintian libcap2-bin
+  # --all-makes: Avahi's client library, and for the lab's DNS-SD devices and
+  # finder a real avahi-daemon and a private system bus (dbus-daemon), each
+  # started only inside a lab namespace with its own /run.
+  libavahi-client-dev avahi-daemon dbus-daemon
 )
+
+# Daemons a package would start at install: none may run in this machine's
+# own namespace. The lab starts its own copies inside its namespaces.
+daemons=(avahi-daemon dbus-daemon)
 
 missing=()
 for package in "${packages[@]}"; do
@@ -40,5 +48,31 @@ if [ "$(id -u)" -ne 0 ]; then
   sudo="sudo"
 fi
 echo "install-deps: installing ${missing[*]}"
+
+# A policy-rc.d that says 101 keeps the install from starting any service;
+# one the machine already has is left as it is.
+policy=/usr/sbin/policy-rc.d
+temporary_policy=""
+if [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\nexit 101\n' | $sudo tee "$policy" >/dev/null
+  $sudo chmod 755 "$policy"
+  temporary_policy=$policy
+fi
+daemon_pids() { for daemon in "${daemons[@]}"; do pgrep -x "$daemon" || true; done; }
+running_before=" $(daemon_pids | tr '\n' ' ') "
+remove_temporary_policy() { [ -z "$temporary_policy" ] || $sudo rm -f "$temporary_policy"; }
+trap remove_temporary_policy EXIT
+
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+# Stop any daemon the install started after all in this network namespace (an
+# init system that ignores policy-rc.d); the ones that ran before are the
+# machine's own, and those of a lab run in namespaces of their own.
+own_network=$(readlink /proc/self/ns/net)
+for pid in $(daemon_pids); do
+  case "$running_before" in *" $pid "*) continue ;; esac
+  [ "$(readlink "/proc/$pid/ns/net" 2>/dev/null)" = "$own_network" ] || continue
+  echo "install-deps: stopping $(cat "/proc/$pid/comm" 2>/dev/null) ($pid), started by the install" >&2
+  $sudo kill "$pid" 2>/dev/null || true
+done

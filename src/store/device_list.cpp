@@ -66,6 +66,17 @@ std::optional<deviceinfo> DeviceList::RemoveFirstWithId(const char* id)
     return removed;
 }
 
+std::optional<deviceinfo> DeviceList::RemoveByIp(const char* ip)
+{
+    const auto found = entryByIp_.find(TextKey(ip));
+    if (found == entryByIp_.end()) return std::nullopt;
+    const Entries::iterator entry = found->second;
+    deviceinfo removed = entry->second;
+    Unindex(entry);
+    entries_.erase(entry);
+    return removed;
+}
+
 void DeviceList::CopyTo(std::vector<deviceinfo>& destination) const
 {
     if (destination.capacity() < entries_.size()) {

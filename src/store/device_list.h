@@ -50,6 +50,9 @@ public:
     // Removes the first entry in list order with this id, and returns it.
     std::optional<deviceinfo> RemoveFirstWithId(const char* id);
 
+    // Removes the entry with this ip, and returns it.
+    std::optional<deviceinfo> RemoveByIp(const char* ip);
+
     // Calls keep(entry) for every entry in list order; keep may change the
     // entry's lifetime, nothing else. Entries it returns false for move to
     // `removed`, which must already have room for them: nothing allocates.

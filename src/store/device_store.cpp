@@ -74,8 +74,12 @@ bool IsListedVendor(const char* factory)
     return false;
 }
 
-// Same as lifetime - step >= shortest, without overflowing on a hostile lifetime.
-bool SurvivesAgeing(const deviceinfo& entry) { return entry.lifetime >= kShortestKeptLifetime + kAgeingStep; }
+// Same as lifetime - step >= shortest, without overflowing on a hostile
+// lifetime. A DNS-SD host is not aged: its source says when it leaves.
+bool SurvivesAgeing(const deviceinfo& entry)
+{
+    return entry.type == kDnssdHostType || entry.lifetime >= kShortestKeptLifetime + kAgeingStep;
+}
 
 // Refreshes the lifetime of an identical entry, replaces the entry with the
 // record's ip, or appends the record while there is room; what it did, if
@@ -106,6 +110,20 @@ void Notify(const DeviceStore* store, StoreEvent event, const deviceinfo& entry)
     if (store->observer) store->observer(event, entry);
 }
 
+// Lists the DNS-SD host known at `ip`, if any, when no entry holds the
+// address, and adds its entry to `shown`. Out of memory, the host waits for
+// the next search pass.
+void ShowDnssdHostAt(DeviceStore* store, std::string_view ip, std::vector<deviceinfo>& shown) REQUIRES(store->mutex)
+{
+    if (store->dnssdHosts.empty()) return;
+    const auto host = store->dnssdHosts.find(ip);
+    if (host == store->dnssdHosts.end() || store->devices.FindByIp(host->second.ip) != nullptr) return;
+    try {
+        if (Keep(store, host->second)) shown.push_back(host->second);
+    } catch (const std::bad_alloc&) {
+    }
+}
+
 }  // namespace
 
 DeviceStore* GetDeviceStore()
@@ -122,7 +140,19 @@ int StartDeviceSearch(DeviceStore* store, FindDeviceCallback applicationCallback
     return InitSearchDeviceLib(DeviceStoreCallback, bLog, logDir, bMultiCommand);
 }
 
-int SearchDevices(DeviceStore* /*store*/, void* pdhcp) { return SendMessage(pdhcp); }
+int SearchDevices(DeviceStore* store, void* pdhcp)
+{
+    {
+        StoreLock delivering(store->eventMutex);
+        std::vector<deviceinfo> shown;
+        {
+            StoreLock lock(store->mutex);
+            for (const auto& [ip, host] : store->dnssdHosts) ShowDnssdHostAt(store, ip, shown);
+        }
+        for (const deviceinfo& entry : shown) Notify(store, StoreEvent::Appended, entry);
+    }
+    return SendMessage(pdhcp);
+}
 
 void StopDeviceSearch()
 {
@@ -159,7 +189,7 @@ void AddDevice(DeviceStore* store, deviceinfo* device)
     device->factory[DEVICEINFO_TEXT_SIZE - 1] = '\0';
     ToUpperAscii(device->factory);
     if (store->printsVendorLines) PrintVendorLine(device->factory);
-    if (!IsListedVendor(device->factory)) return;
+    if (!store->admitsEveryVendor && !IsListedVendor(device->factory)) return;
 
     StoreLock delivering(store->eventMutex);
     std::optional<StoreEvent> event;
@@ -183,9 +213,42 @@ void RemoveDevice(DeviceStore* store, const deviceinfo* device)
 {
     StoreLock delivering(store->eventMutex);
     std::optional<deviceinfo> removed;
+    std::vector<deviceinfo> shown;
     {
         StoreLock lock(store->mutex);
         removed = store->devices.RemoveFirstWithId(device->id);
+        if (removed) ShowDnssdHostAt(store, printable::Field(removed->ip), shown);
+    }
+    if (removed) Notify(store, StoreEvent::ByeBye, *removed);
+    for (const deviceinfo& entry : shown) Notify(store, StoreEvent::Appended, entry);
+}
+
+void ShowDnssdHost(DeviceStore* store, const deviceinfo& host)
+{
+    StoreLock delivering(store->eventMutex);
+    std::optional<StoreEvent> event;
+    try {
+        StoreLock lock(store->mutex);
+        store->dnssdHosts.insert_or_assign(std::string(printable::Field(host.ip)), host);
+        const deviceinfo* entry = store->devices.FindByIp(host.ip);
+        if (entry != nullptr && entry->type != kDnssdHostType) return;  // the engine's record holds the address
+        event = Keep(store, host);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "nasscout: out of memory, a DNS-SD host not listed\n");
+        return;
+    }
+    if (event) Notify(store, *event, host);
+}
+
+void ForgetDnssdHost(DeviceStore* store, const std::string& ip)
+{
+    StoreLock delivering(store->eventMutex);
+    std::optional<deviceinfo> removed;
+    {
+        StoreLock lock(store->mutex);
+        store->dnssdHosts.erase(ip);
+        const deviceinfo* entry = store->devices.FindByIp(ip.c_str());
+        if (entry != nullptr && entry->type == kDnssdHostType) removed = store->devices.RemoveByIp(ip.c_str());
     }
     if (removed) Notify(store, StoreEvent::ByeBye, *removed);
 }
@@ -219,6 +282,7 @@ void AgeDeviceList(DeviceStore* store)
 {
     StoreLock delivering(store->eventMutex);
     std::vector<deviceinfo> agedOut;
+    std::vector<deviceinfo> shown;
     {
         StoreLock lock(store->mutex);
         // Room for the copies first, so that running out of memory changes nothing.
@@ -230,8 +294,10 @@ void AgeDeviceList(DeviceStore* store)
                 return true;
             },
             agedOut);
+        for (const deviceinfo& entry : agedOut) ShowDnssdHostAt(store, printable::Field(entry.ip), shown);
     }
     for (const deviceinfo& entry : agedOut) Notify(store, StoreEvent::AgedOut, entry);
+    for (const deviceinfo& entry : shown) Notify(store, StoreEvent::Appended, entry);
 }
 
 void ToUpperAscii(char* text)

@@ -20,7 +20,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <string>
 #include <vector>
 
 // What a change did to the list. An identical report only refreshes the
@@ -40,6 +42,11 @@ enum class StoreEvent {
 // never concurrent and come in the order of the changes. It may read the
 // store (CopyDeviceList) but must not change it, call the engine or throw.
 using StoreObserver = std::function<void(StoreEvent event, deviceinfo entry)>;
+
+// deviceinfo.type of a record the DNS-SD source made: a report kind the
+// engine never sends. Such an entry is never aged: it leaves when the source
+// says its host left.
+constexpr int32_t kDnssdHostType = 16;
 
 // The most devices the list holds: far above any real network (the
 // benchmarks run 4000), and a bound on what a flood of answers from made-up
@@ -64,6 +71,12 @@ struct DeviceStore {
     // Whether AddDevice prints its vendor line. Written before the engine
     // starts; read-only while it runs.
     bool printsVendorLines = true;
+    // Whether AddDevice admits every vendor, not only the listed ones
+    // (--all-makes). Written before the engine starts; read-only while it runs.
+    bool admitsEveryVendor = false;
+    // Every host the DNS-SD source knows, by ip. Listed unless a record of
+    // the engine holds its address; shown again when that record goes.
+    std::map<std::string, deviceinfo, std::less<>> dnssdHosts GUARDED_BY(mutex);
 };
 
 // The one store, created on first use (thread-safe) and destroyed at exit.
@@ -77,7 +90,8 @@ DeviceStore* GetDeviceStore();
 int StartDeviceSearch(DeviceStore* store, FindDeviceCallback applicationCallback, bool bLog, void* logDir,
                       bool bMultiCommand);
 
-// One search pass (SendMessage with pdhcp unchanged).
+// One search pass (SendMessage with pdhcp unchanged). Lists again the hosts
+// of the DNS-SD source that a ClearDeviceList took.
 int SearchDevices(DeviceStore* store, void* pdhcp);
 
 // Stops the engine (UninitSearchDeviceLib). No report reaches the store after it.
@@ -115,6 +129,16 @@ std::uint64_t DevicesTurnedAway(DeviceStore* store);
 // Removes the first entry with the record's id.
 void RemoveDevice(DeviceStore* store, const deviceinfo* device);
 
+// The DNS-SD source's side, on its own thread (never inside the engine's
+// report lock). ShowDnssdHost lists the host (a record of type
+// kDnssdHostType) or updates its entry, unless the engine's record of the
+// same ip is listed: the engine's record wins, and the host is listed when
+// that record goes (bye-bye, ageing). ForgetDnssdHost: the host at `ip` left;
+// its entry, if listed, goes with a ByeBye event. Out of memory, the host is
+// dropped with a line on standard error.
+void ShowDnssdHost(DeviceStore* store, const deviceinfo& host);
+void ForgetDnssdHost(DeviceStore* store, const std::string& ip);
+
 // The operations that change the list report each change to the observer
 // (StoreEvent says which); AddDevice and RemoveDevice at most one.
 
@@ -124,7 +148,8 @@ void CopyDeviceList(DeviceStore* store, std::vector<deviceinfo>& destination);
 
 void ClearDeviceList(DeviceStore* store);
 
-// Takes 10 from every lifetime and removes entries that would drop below 46.
+// Takes 10 from every lifetime and removes entries that would drop below 46;
+// the DNS-SD source's entries are left as they are.
 // Out of memory for the copies of the entries it removes, throws
 // std::bad_alloc with the store unlocked and unchanged.
 void AgeDeviceList(DeviceStore* store);

@@ -47,6 +47,13 @@ const char kDetails[] =
     "terminal. SIGINT or SIGTERM ends the search window early; what was found\n"
     "is printed.\n"
     "\n"
+    "With --all-makes the list also holds the protocol's devices of every\n"
+    "vendor and the hosts that announce a file service (SMB, AFP, NFS, a backup\n"
+    "disk) over DNS-SD, as the system's avahi-daemon finds them; the column\n"
+    "FOUND (JSON: \"found\") says \"nasscout\" or \"dns-sd\". Where both find an\n"
+    "address, the protocol's record is shown. A DNS-SD host leaves when it says\n"
+    "goodbye (reason bye-bye) or avahi-daemon forgets it.\n"
+    "\n"
     "Answers arrive on UDP ports 67 and 1900 and on one port per local IPv4\n"
     "address from 1530 upwards, 20 apart (each may move up to 20 ports higher\n"
     "when taken); a host firewall must let them in.\n"
@@ -138,7 +145,10 @@ OptionsResult ParseOptions(int argc, const char* const* argv, CliOptions& option
         ("no-multi", "search without the per-address workers (broadcast and multicast only)")
         ("verbose,v", po::bool_switch(&options.verbose),
          "show the engine's log lines (with --log) and the device store's lines on standard error")
-        ("quiet,q", "show no diagnostic lines: the default, accepted for scripts that say so");
+        ("quiet,q", "show no diagnostic lines: the default, accepted for scripts that say so")
+        ("all-makes", po::bool_switch(&options.allMakes),
+         "also list devices of every vendor, and hosts of other makes that announce a file service over "
+         "DNS-SD (through avahi-daemon); adds the column FOUND (JSON: found)");
     // clang-format on
     std::vector<std::string> strays;
     po::options_description hidden;

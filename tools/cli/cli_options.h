@@ -13,6 +13,7 @@ struct CliOptions {
     std::string logDirectory;   // empty: no search log; otherwise ends in '/'
     bool multiCommand = true;   // per-address workers
     bool verbose = false;       // the engine's log lines and the store's lines on standard error
+    bool allMakes = false;      // every vendor of the protocol, and DNS-SD hosts with a file service
 };
 
 enum class OptionsResult {

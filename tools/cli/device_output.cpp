@@ -1,9 +1,9 @@
 #include "device_output.h"
 
 #include "engine/untrusted/printable_text.h"
+#include "src/store/device_store.h"
 
 #include <algorithm>
-#include <array>
 #include <cstddef>
 #include <utility>
 
@@ -82,17 +82,28 @@ void AppendDeviceMembers(const deviceinfo& device, std::string& json)
     json += ",\"type\":" + std::to_string(device.type) + ",\"lifetime\":" + std::to_string(device.lifetime);
 }
 
+void AppendFoundBy(const deviceinfo& device, std::string& json)
+{
+    json += ",\"found\":\"";
+    json += FoundBy(device);
+    json += '"';
+}
+
 }  // namespace
 
-std::string FormatTable(const std::vector<deviceinfo>& devices)
+const char* FoundBy(const deviceinfo& device) { return device.type == kDnssdHostType ? "dns-sd" : "nasscout"; }
+
+std::string FormatTable(const std::vector<deviceinfo>& devices, bool foundBy)
 {
-    using Row = std::array<std::string, 6>;
+    using Row = std::vector<std::string>;
     std::vector<Row> rows{{"HOST", "IP", "MODEL", "VENDOR", "FIRMWARE", "ID"}};
+    if (foundBy) rows.front().push_back("FOUND");
     for (const deviceinfo& device : devices) {
         rows.push_back({Cell(device.host), Cell(device.ip), Cell(device.product), Cell(device.factory),
                         Cell(device.version), Cell(device.id)});
+        if (foundBy) rows.back().push_back(FoundBy(device));
     }
-    std::array<std::size_t, 6> widths{};
+    std::vector<std::size_t> widths(rows.front().size());
     for (const Row& row : rows) {
         for (std::size_t column = 0; column < row.size(); ++column) {
             widths[column] = std::max(widths[column], printable::DisplayWidth(row[column]));
@@ -110,21 +121,23 @@ std::string FormatTable(const std::vector<deviceinfo>& devices)
     return table;
 }
 
-std::string DeviceJsonLine(const deviceinfo& device)
+std::string DeviceJsonLine(const deviceinfo& device, bool foundBy)
 {
     std::string line = "{";
     AppendDeviceMembers(device, line);
+    if (foundBy) AppendFoundBy(device, line);
     line.erase(1, 1);  // the first member's comma
     return line + "}\n";
 }
 
-std::string FormatChange(const DeviceChange& change, std::time_t when, bool json)
+std::string FormatChange(const DeviceChange& change, std::time_t when, bool json, bool foundBy)
 {
     const bool left = change.kind == DeviceChange::Kind::Left;
     const char* reason = change.byebye ? "bye-bye" : "aged out";
     if (json) {
         std::string line = std::string("{\"event\":\"") + EventName(change.kind) + "\",\"time\":\"" + UtcTime(when) + "\"";
         AppendDeviceMembers(change.device, line);
+        if (foundBy) AppendFoundBy(change.device, line);
         if (left) line += std::string(",\"reason\":\"") + reason + "\"";
         return line + "}\n";
     }
@@ -133,6 +146,7 @@ std::string FormatChange(const DeviceChange& change, std::time_t when, bool json
     const deviceinfo& device = change.device;
     line += "ip=" + Value(device.ip) + " host=" + Value(device.host) + " model=" + Value(device.product) +
             " vendor=" + Value(device.factory) + " firmware=" + Value(device.version) + " id=" + Value(device.id);
+    if (foundBy) line += std::string(" found=") + FoundBy(device);
     if (left) line += std::string(" (") + reason + ")";
     return line + "\n";
 }

@@ -16,16 +16,22 @@
 
 namespace cli {
 
-// Header and one row per device, columns aligned, each line ending in '\n'.
-std::string FormatTable(const std::vector<deviceinfo>& devices);
+// How a device was found, with --all-makes: "nasscout" (the engine) or
+// "dns-sd" (the DNS-SD source).
+const char* FoundBy(const deviceinfo& device);
+
+// Header and one row per device, columns aligned, each line ending in '\n';
+// with `foundBy` a last column FOUND.
+std::string FormatTable(const std::vector<deviceinfo>& devices, bool foundBy = false);
 
 // One JSON object, on one line ending in '\n', with every field of the
 // record in the record's order: id, ip, host, product, detail, version,
-// factory, type, lifetime. Written straight into the line, without a
-// document per line: --watch writes thousands in a burst.
-std::string DeviceJsonLine(const deviceinfo& device);
+// factory, type, lifetime, and with `foundBy` found. Written straight into
+// the line, without a document per line: --watch writes thousands in a burst.
+std::string DeviceJsonLine(const deviceinfo& device, bool foundBy = false);
 
-// One --watch event, as text or as a JSON line, stamped with `when`.
-std::string FormatChange(const DeviceChange& change, std::time_t when, bool json);
+// One --watch event, as text or as a JSON line, stamped with `when`; with
+// `foundBy` it says how the device was found (found=, "found").
+std::string FormatChange(const DeviceChange& change, std::time_t when, bool json, bool foundBy = false);
 
 }  // namespace cli

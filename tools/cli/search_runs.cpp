@@ -4,6 +4,7 @@
 #include "device_view.h"
 #include "engine/wire/wire_protocol.h"
 #include "search_reach.h"
+#include "src/dnssd/dnssd_source.h"
 #include "src/port67/port67_handover.h"
 #include "src/store/device_store.h"
 #include "src/store/search_and_age.h"
@@ -73,6 +74,7 @@ sigset_t StopSignals()
 void StartEngine(DeviceStore* store, const CliOptions& options)
 {
     store->printsVendorLines = options.verbose;
+    store->admitsEveryVendor = options.allMakes;
     const bool log = !options.logDirectory.empty();
     // The engine copies the directory before it returns.
     void* logDirectory = log ? const_cast<char*>(options.logDirectory.c_str()) : nullptr;
@@ -171,11 +173,14 @@ int RunSearch(const CliOptions& options, std::FILE* results)
         store->observer = nullptr;
         return kNothingToSearchOn;
     }
+    dnssd::DnssdSource dnssdHosts(store, "nasscout-cli");
+    if (options.allMakes) dnssdHosts.Start();
     SearchDevices(store, nullptr);
     const int signal = WaitSearchWindow(options, stopSignals, [&] {
         std::lock_guard<std::mutex> lock(viewMutex);
         return view.size();
     });
+    dnssdHosts.Stop();
     StopDeviceSearch();
     store->observer = nullptr;
     SayWhenDevicesWereTurnedAway(store);
@@ -183,11 +188,11 @@ int RunSearch(const CliOptions& options, std::FILE* results)
 
     std::string text;
     if (options.json) {
-        for (const deviceinfo& device : devices) text += DeviceJsonLine(device);
+        for (const deviceinfo& device : devices) text += DeviceJsonLine(device, options.allMakes);
         if (devices.empty()) std::fprintf(stderr, "nasscout-cli: no device found in %d s\n", options.seconds);
     } else {
         text = devices.empty() ? "No device found in " + std::to_string(options.seconds) + " s.\n"
-                               : FormatTable(devices);
+                               : FormatTable(devices, options.allMakes);
     }
     std::fputs(text.c_str(), results);
     return signal != 0 ? 128 + signal : 0;
@@ -200,7 +205,7 @@ int RunWatch(const CliOptions& options, std::FILE* results)
     const sigset_t stopSignals = StopSignals();
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    WatchPrinter printer(results, options.json);
+    WatchPrinter printer(results, options.json, options.allMakes);
     SearchAndAgeStop searchStop;
     std::thread signalWaiter([&stopSignals, &searchStop, &printer] {
         int signal = 0;
@@ -222,6 +227,8 @@ int RunWatch(const CliOptions& options, std::FILE* results)
         signalWaiter.join();
         return kNothingToSearchOn;
     }
+    dnssd::DnssdSource dnssdHosts(store, "nasscout-cli");
+    if (options.allMakes) dnssdHosts.Start();
     std::thread searcher([&searchStop, &options, store] {
         SearchAndAgeUntilStopped(
             searchStop, [store] { SayWhenDevicesWereTurnedAway(store); }, std::chrono::seconds(options.intervalSeconds));
@@ -233,6 +240,7 @@ int RunWatch(const CliOptions& options, std::FILE* results)
 
     searchStop.Stop();
     searcher.join();
+    dnssdHosts.Stop();
     StopDeviceSearch();
     store->observer = nullptr;
     // After a failed write the waiter is still in sigwait; a signal sent to

@@ -8,7 +8,10 @@
 
 namespace cli {
 
-WatchPrinter::WatchPrinter(std::FILE* results, bool json) : results_(results), json_(json) {}
+WatchPrinter::WatchPrinter(std::FILE* results, bool json, bool foundBy)
+    : results_(results), json_(json), foundBy_(foundBy)
+{
+}
 
 void WatchPrinter::OnStoreEvent(StoreEvent event, deviceinfo entry)
 {
@@ -69,7 +72,7 @@ bool WatchPrinter::Run()
                          static_cast<unsigned long long>(dropped));
         }
         std::string lines;
-        for (const Queued& queued : events) lines += FormatChange(queued.change, queued.when, json_);
+        for (const Queued& queued : events) lines += FormatChange(queued.change, queued.when, json_, foundBy_);
         // Written and flushed at once: a reader of --watch wants each change as it happens.
         if (!lines.empty() && (std::fputs(lines.c_str(), results_) < 0 || std::fflush(results_) != 0)) return false;
         if (stopped) return true;

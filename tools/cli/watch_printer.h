@@ -27,7 +27,8 @@ namespace cli {
 // or writes while holding mutex_.
 class WatchPrinter {
 public:
-    WatchPrinter(std::FILE* results, bool json);
+    // `json` and `foundBy` as FormatChange takes them.
+    WatchPrinter(std::FILE* results, bool json, bool foundBy = false);
     WatchPrinter(const WatchPrinter&) = delete;
     WatchPrinter& operator=(const WatchPrinter&) = delete;
 
@@ -67,6 +68,7 @@ private:
     // Set once at construction.
     std::FILE* const results_;
     const bool json_;
+    const bool foundBy_;
 
     std::mutex mutex_;
     std::condition_variable wake_;

@@ -37,6 +37,16 @@ const char kDetails[] =
     "  [{\"ip\": \"198.51.100.20\", \"id\": \"4f2a-77\", \"host\": \"nas1\", \"vendor\": \"ZORVA\",\n"
     "    \"product\": \"NS200\", \"detail\": \"A1\", \"version\": \"2.1.0\", \"leave_after\": 4}]\n"
     "--count devices are nasscout-sim's generated ones (vendor ZORVA).\n"
+    "A --dnssd FILE lists NAS devices of other makes that announce themselves\n"
+    "over DNS-SD, each a host of its own running avahi-daemon:\n"
+    "  [{\"ip\": \"198.51.100.30\", \"name\": \"nas-b\", \"leave_after\": 4, \"services\": [\n"
+    "     {\"type\": \"_smb._tcp\", \"name\": \"Office NAS\", \"port\": 445},\n"
+    "     {\"type\": \"_device-info._tcp\", \"name\": \"Office NAS\", \"port\": 0,\n"
+    "      \"txt\": [\"model=NS-4\"]}]}]\n"
+    "(\"txt_hex\": [\"KEY=HEX\"] for values JSON cannot carry). The finder then\n"
+    "runs a system bus and avahi-daemon of its own, as a desktop does; COMMAND\n"
+    "finds them through DBUS_SYSTEM_BUS_ADDRESS. A host with \"leave_after\"\n"
+    "stops its avahi-daemon then, which says goodbye.\n"
     "Addresses must lie in 192.0.2.0/24, 198.51.100.0/24, 203.0.113.0/24 or\n"
     "198.18.0.0/15. A device in the finder's network gets the finder's prefix\n"
     "length, any other is a single address (/32) on the same segment.\n"
@@ -72,6 +82,13 @@ bool CheckNetwork(const LabOptions& options, std::string& error)
         return false;
     }
     std::set<std::string> taken{options.finder.substr(0, options.finder.find('/'))};
+    for (const LabDnssdHost& host : options.dnssdHosts) {
+        if (!netlab::IsLabAddress(host.ip) || !taken.insert(host.ip).second) {
+            error = "DNS-SD host " + host.name + ": ip " + host.ip +
+                    " is outside the lab's ranges or taken by the finder or another host";
+            return false;
+        }
+    }
     for (const LabDevice& device : options.devices) {
         const std::string& ip = device.device.ip;
         if (!netlab::IsLabAddress(ip)) {
@@ -123,6 +140,7 @@ struct DeviceOptions {
     std::vector<std::string> leavingTexts;
     bool leaveAfterGiven = false;
     int leaveAfter = 0;
+    std::string dnssdFile;
 };
 
 // --device, --devices, --count and the leaving devices, in that order; false
@@ -147,10 +165,11 @@ bool CollectDevices(const DeviceOptions& given, std::vector<LabDevice>& devices,
 bool CheckOptions(const DeviceOptions& given, LabOptions& options, std::string& message)
 {
     if (!CollectDevices(given, options.devices, message)) return false;
+    if (!given.dnssdFile.empty() && !LoadDnssdHostFile(given.dnssdFile, options.dnssdHosts, message)) return false;
     if (!tools::InRange("--max-delay", options.maxDelayMs, 0, kLongestDelayMs, message)) return false;
     // An explicit --count 0 asks for the finder alone, as a program's idle baseline.
-    if (options.devices.empty() && !(given.countGiven && given.count == 0)) {
-        message = "no devices: give --device, --devices, --count or --leaving-device";
+    if (options.devices.empty() && options.dnssdHosts.empty() && !(given.countGiven && given.count == 0)) {
+        message = "no devices: give --device, --devices, --count, --leaving-device or --dnssd";
         return false;
     }
     if (!CheckNetwork(options, message)) return false;
@@ -185,6 +204,8 @@ OptionsResult ParseOptions(int argc, const char* const* argv, LabOptions& option
          "add a device that leaves after --leave-after seconds; repeatable")
         ("leave-after", po::value(&given.leaveAfter)->value_name("SECONDS"),
          "when the --leaving-device devices say bye-bye and go, counted from the start of COMMAND")
+        ("dnssd", po::value(&given.dnssdFile)->value_name("FILE"),
+         "add the DNS-SD hosts of the JSON file FILE, each with avahi-daemon; the finder then runs one too")
         ("finder", po::value(&options.finder)->value_name("ADDRESS/PREFIX")->default_value(options.finder),
          "the finder host's address; the devices in its network get its prefix length")
         ("max-delay", po::value(&options.maxDelayMs)->value_name("MS"),

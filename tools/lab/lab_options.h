@@ -1,6 +1,7 @@
 // The command line of nasscout-lab.
 #pragma once
 
+#include "dnssd_host_file.h"
 #include "tools/sim/sim_device.h"
 
 #include <string>
@@ -16,7 +17,8 @@ struct LabDevice {
 
 struct LabOptions {
     std::vector<LabDevice> devices;  // every address distinct, in the lab's ranges, none the finder's;
-                                     // empty only after an explicit --count 0
+                                     // empty only after an explicit --count 0 or with DNS-SD hosts
+    std::vector<LabDnssdHost> dnssdHosts;  // with their own addresses; the finder then runs avahi-daemon
     int maxDelayMs = 0;              // passed on to every nasscout-sim as --max-delay
     std::string finder = "198.51.100.1/24";  // the finder's address, and the prefix of the devices in its network
     std::string simPath;                     // empty: nasscout-sim beside nasscout-lab

@@ -2,6 +2,8 @@
 // run in its finder host; for trying the engine, or a program linked with it,
 // without touching a real network.
 #include "engine/untrusted/printable_text.h"
+#include "lab/avahi_daemons.h"
+#include "lab/memory_file.h"
 #include "lab/netlab.h"
 #include "lab_options.h"
 #include "tools/common/option_error.h"
@@ -10,7 +12,6 @@
 
 #include <arpa/inet.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,8 +21,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -64,27 +67,6 @@ std::string FindSimulator()
     return "";
 }
 
-// A file that lives in memory only, closed with this process.
-int MemoryFile(const char* name, const std::string& content)
-{
-    int fd = memfd_create(name, MFD_CLOEXEC);
-    if (fd < 0) throw std::runtime_error(std::string("cannot create a memory file for ") + name);
-    if (write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size()))
-        throw std::runtime_error(std::string("cannot fill the memory file for ") + name);
-    return fd;
-}
-
-std::string ProcPath(int fd) { return "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(fd); }
-
-std::string ReadAll(int fd)
-{
-    std::string text;
-    char buffer[4096];
-    off_t offset = 0;
-    for (ssize_t got; (got = pread(fd, buffer, sizeof buffer, offset)) > 0; offset += got) text.append(buffer, got);
-    return text;
-}
-
 std::string DevicesJson(const std::vector<sim::SimDevice>& devices)
 {
     nlohmann::json list = nlohmann::json::array();
@@ -107,20 +89,20 @@ int WaitForSignal(const sigset_t& signals, std::chrono::milliseconds timeout, si
 // Starts the simulator of `group` and waits for its ready line.
 void StartSimulator(const std::string& simPath, int maxDelayMs, DeviceHost& group, const sigset_t& signals)
 {
-    int devicesFd = MemoryFile("nasscout-lab-devices", DevicesJson(group.devices));
-    group.outputFd = MemoryFile("nasscout-sim-output", "");
+    int devicesFd = netlab::MemoryFile("nasscout-lab-devices", DevicesJson(group.devices));
+    group.outputFd = netlab::MemoryFile("nasscout-sim-output", "");
     group.simulator = group.host->Spawn(
-        {simPath, "--devices", ProcPath(devicesFd), "--max-delay", std::to_string(maxDelayMs)},
-        ProcPath(group.outputFd));
+        {simPath, "--devices", netlab::MemoryFilePath(devicesFd), "--max-delay", std::to_string(maxDelayMs)},
+        netlab::MemoryFilePath(group.outputFd));
     auto deadline = Clock::now() + std::chrono::seconds(10);
     siginfo_t info{};
-    while (ReadAll(group.outputFd).find("nasscout-sim: ready") == std::string::npos) {
+    while (netlab::ReadMemoryFile(group.outputFd).find("nasscout-sim: ready") == std::string::npos) {
         int status = group.host->Poll(group.simulator);
         if (status >= 0 || Clock::now() > deadline) {
             close(devicesFd);
             throw std::runtime_error(simPath + " did not start in host " + group.host->name() +
                                      (status >= 0 ? " (exit status " + std::to_string(status) + ")" : "") + ": " +
-                                     ReadAll(group.outputFd));
+                                     netlab::ReadMemoryFile(group.outputFd));
         }
         int signal = WaitForSignal(signals, std::chrono::milliseconds(10), info);
         if (signal == SIGINT || signal == SIGTERM) throw Interrupted{signal};
@@ -150,19 +132,23 @@ std::string Names(const std::vector<sim::SimDevice>& devices)
     return names;
 }
 
-// Builds the lab, runs the command in its finder and ends everything; the
-// command's status.
-int Run(const lab::LabOptions& options, const std::string& simPath, const sigset_t& signals)
+// What leaves the lab during the command: at its time, said with --verbose.
+struct Departure {
+    std::function<void()> leave;
+    std::string said;
+};
+using Departures = std::multimap<int, Departure>;  // by seconds after the start
+
+// A host per group of simulated devices that leave together, each with its
+// simulator.
+void StartDeviceHosts(const lab::LabOptions& options, const std::string& simPath, const sigset_t& signals,
+                      netlab::Lab& lab, const netlab::Lan& lan, std::map<int, DeviceHost>& groups,
+                      Departures& departures)
 {
-    std::map<int, DeviceHost> groups;  // by leave time, the staying devices (0) first
     for (const lab::LabDevice& device : options.devices) {
         groups[device.leaveAfterSeconds].leaveAfterSeconds = device.leaveAfterSeconds;
         groups[device.leaveAfterSeconds].devices.push_back(device.device);
     }
-
-    netlab::Lab lab;
-    netlab::Lan lan = lab.AddLan();
-    netlab::Host& finder = lab.AddHost("finder", {{lan, options.finder}});
     for (auto& [leaveAfter, group] : groups) {
         std::string name = leaveAfter == 0 ? "devices" : "leaving-" + std::to_string(leaveAfter);
         std::vector<std::string> addresses;
@@ -173,29 +159,74 @@ int Run(const lab::LabOptions& options, const std::string& simPath, const sigset
         StartSimulator(simPath, options.maxDelayMs, group, signals);
         if (options.verbose) {
             std::cerr << "nasscout-lab: host " << name << ": " << group.devices.size()
-                      << (group.devices.size() == 1 ? " device: " : " devices: ")
-                      << Names(group.devices);
+                      << (group.devices.size() == 1 ? " device: " : " devices: ") << Names(group.devices);
             if (leaveAfter > 0) std::cerr << "; leaving after " << leaveAfter << " s";
             std::cerr << std::endl;
         }
+        if (leaveAfter > 0) {
+            DeviceHost* leaving = &group;  // says bye-bye
+            departures.emplace(leaveAfter, Departure{[leaving] { leaving->host->Stop(leaving->simulator); },
+                                                     "said bye-bye and left: " + Names(group.devices)});
+        }
     }
+}
+
+// The finder's avahi-daemon and a host with an avahi-daemon per DNS-SD host,
+// all announced before the command starts.
+void StartDnssdHosts(const lab::LabOptions& options, netlab::Lab& lab, const netlab::Lan& lan, netlab::Host& finder,
+                     std::vector<std::unique_ptr<netlab::AvahiDaemon>>& daemons, Departures& departures)
+{
+    if (options.dnssdHosts.empty()) return;
+    daemons.push_back(netlab::AvahiDaemon::Desktop(finder));
+    for (const lab::LabDnssdHost& dnssdHost : options.dnssdHosts) {
+        netlab::Host& host = lab.AddHost("dnssd-" + dnssdHost.name, {{lan, DeviceAddress(options.finder, dnssdHost.ip)}});
+        daemons.push_back(netlab::AvahiDaemon::Responder(host, dnssdHost.name, dnssdHost.services));
+        const std::string described = dnssdHost.name + ".local (" + dnssdHost.ip + ")";
+        if (options.verbose) {
+            std::cerr << "nasscout-lab: host dnssd-" << dnssdHost.name << ": " << described << " with avahi-daemon";
+            for (const netlab::DnssdService& service : dnssdHost.services) std::cerr << ", " << service.type;
+            if (dnssdHost.leaveAfterSeconds > 0) std::cerr << "; leaving after " << dnssdHost.leaveAfterSeconds << " s";
+            std::cerr << std::endl;
+        }
+        if (dnssdHost.leaveAfterSeconds > 0) {
+            netlab::AvahiDaemon* daemon = daemons.back().get();  // says goodbye
+            departures.emplace(dnssdHost.leaveAfterSeconds,
+                               Departure{[daemon] { daemon->Stop(); }, "said goodbye and left: " + described});
+        }
+    }
+    for (const auto& daemon : daemons) {
+        if (!daemon->WaitReady()) throw std::runtime_error("avahi-daemon did not start: " + daemon->Output());
+    }
+}
+
+// Builds the lab, runs the command in its finder and ends everything; the
+// command's status.
+int Run(const lab::LabOptions& options, const std::string& simPath, const sigset_t& signals)
+{
+    netlab::Lab lab;
+    netlab::Lan lan = lab.AddLan();
+    netlab::Host& finder = lab.AddHost("finder", {{lan, options.finder}});
+    std::map<int, DeviceHost> groups;  // by leave time, the staying devices (0) first
+    Departures departures;
+    StartDeviceHosts(options, simPath, signals, lab, lan, groups, departures);
+    std::vector<std::unique_ptr<netlab::AvahiDaemon>> daemons;  // stopped before their hosts go
+    StartDnssdHosts(options, lab, lan, finder, daemons, departures);
     if (options.verbose) std::cerr << "nasscout-lab: host finder: " << options.finder << std::endl;
 
     const auto start = Clock::now();
     pid_t command = finder.Spawn(options.command);
-    auto leaving = groups.upper_bound(0);
+    auto leaving = departures.begin();
     siginfo_t info{};
     for (;;) {
         int status = finder.Poll(command);
         if (status >= 0) return status;
         auto wait = std::chrono::milliseconds(200);
-        if (leaving != groups.end()) {
+        if (leaving != departures.end()) {
             auto due = start + std::chrono::seconds(leaving->first);
             if (Clock::now() >= due) {
-                leaving->second.host->Stop(leaving->second.simulator);  // says bye-bye
+                leaving->second.leave();
                 if (options.verbose)
-                    std::cerr << "nasscout-lab: after " << leaving->first << " s, said bye-bye and left: "
-                              << Names(leaving->second.devices) << std::endl;
+                    std::cerr << "nasscout-lab: after " << leaving->first << " s, " << leaving->second.said << std::endl;
                 ++leaving;
                 continue;
             }

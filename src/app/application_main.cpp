@@ -70,7 +70,7 @@ MainWindowLayout::MainWindowLayout() : ui(std::make_unique<Ui::DeviceListWindow>
 
 MainWindowLayout::~MainWindowLayout() = default;
 
-std::unique_ptr<MainWindowLayout> loadMainWindowLayout()
+std::unique_ptr<MainWindowLayout> loadMainWindowLayout(bool allMakes)
 {
     auto layout = std::make_unique<MainWindowLayout>();
     QMainWindow *window = new QMainWindow;
@@ -98,6 +98,7 @@ std::unique_ptr<MainWindowLayout> loadMainWindowLayout()
     // Ctrl+Q closes the window as its close button does.
     new QShortcut(QKeySequence::Quit, window, window, &QWidget::close);
 
+    layout->controller->setAllMakes(allMakes);
     layout->delegate->awakeFromNib();
     layout->controller->awakeFromNib();
     return layout;
@@ -168,6 +169,11 @@ int applicationMain(int argc, char **argv)
                        "table on standard output and quit."),
         QStringLiteral("file"));
     options.addOption(screenshot);
+    const QCommandLineOption allMakes(
+        QStringLiteral("all-makes"),
+        QStringLiteral("List NAS devices of every make: every vendor of nasscout's own protocol, and the hosts "
+                       "that announce a file service over DNS-SD (found through avahi-daemon)."));
+    options.addOption(allMakes);
     // Every other option after the application exists, once it has taken
     // its own (-platform, -style ...) out of the arguments.
     if (answerWithoutDisplay(argc, argv, options, version))
@@ -182,7 +188,7 @@ int applicationMain(int argc, char **argv)
         return 2;
     }
 
-    const std::unique_ptr<MainWindowLayout> layout = loadMainWindowLayout();
+    const std::unique_ptr<MainWindowLayout> layout = loadMainWindowLayout(options.isSet(allMakes));
     if (options.isSet(screenshot)) {
         const QString file = options.value(screenshot);
         QObject::connect(layout->controller, &Controller::searchWindowEnded, layout->window.get(),

@@ -27,8 +27,9 @@ struct MainWindowLayout
 
 // Main thread, with a QApplication. Creates the window from its layout, the
 // delegate and the controller, connects them and calls awakeFromNib on both
-// (the controller's starts the search); the window is not shown yet.
-std::unique_ptr<MainWindowLayout> loadMainWindowLayout();
+// (the controller's starts the search); the window is not shown yet. With
+// `allMakes`, devices of every make are listed (Controller::setAllMakes).
+std::unique_ptr<MainWindowLayout> loadMainWindowLayout(bool allMakes = false);
 
 // The whole program: options, the layout, the launch and the main loop; its
 // exit status. Closing the window ends the process with status 1 instead.

@@ -1,5 +1,6 @@
 #include "controller.h"
 
+#include "src/dnssd/dnssd_source.h"
 #include "src/store/device_store.h"
 #include "src/texts/language_loader.h"
 #include "src/texts/parse_operation.h"
@@ -32,6 +33,14 @@ const std::array<QString, 3> kColumnKeys = {QStringLiteral("List1"), QStringLite
 // A language table of this many entries or fewer is reported as incomplete.
 constexpr int kIncompleteLanguageTableSize = 4;
 
+// A link a host advertised leads to that host and nowhere else: one of the
+// expected schemes, the row's own address, no user, password or fragment.
+bool isLinkToDevice(const QUrl &link, const QString &ip, const QStringList &schemes)
+{
+    return link.isValid() && schemes.contains(link.scheme()) && link.host() == ip && link.userInfo().isEmpty() &&
+           !link.hasFragment();
+}
+
 }  // namespace
 
 Controller::Controller(const Outlets &outlets, QObject *parent) : QObject(parent), outlets_(outlets)
@@ -41,6 +50,8 @@ Controller::Controller(const Outlets &outlets, QObject *parent) : QObject(parent
 
 Controller::~Controller()
 {
+    if (dnssd_)
+        dnssd_->Stop();
     parseQueue_.waitForDone();
     NotificationCenter::defaultCenter().removeObserver(this);
 }
@@ -55,7 +66,12 @@ void Controller::awakeFromNib()
     parseOperation_ = startLanguageParse(parseQueue_, this);
 
     DeviceStore *store = GetDeviceStore();
+    store->admitsEveryVendor = allMakes_;
     StartDeviceSearch(store, nullptr, false, nullptr, true);
+    if (allMakes_) {
+        dnssd_ = std::make_unique<dnssd::DnssdSource>(store, "nasscout");
+        dnssd_->Start();
+    }
     SearchDevices(store, nullptr);
 
     counter_ = 0;
@@ -144,12 +160,14 @@ void Controller::onRefreash()
 
 void Controller::onLogin()
 {
-    openSelectedDevice(QStringLiteral("http://%1"));
+    openSelectedDevice(QStringLiteral("http://%1"), &dnssd::HostLinks::webPage,
+                       {QStringLiteral("http"), QStringLiteral("https")});
 }
 
 void Controller::onGotoStorage()
 {
-    openSelectedDevice(QStringLiteral("smb://%1"));
+    openSelectedDevice(QStringLiteral("smb://%1"), &dnssd::HostLinks::fileShare,
+                       {QStringLiteral("smb"), QStringLiteral("afp")});
 }
 
 void Controller::onTableviewDoubleClicked() {}
@@ -251,7 +269,8 @@ void Controller::setButtonsEnabled(bool enabled)
     outlets_.storagebutton->setEnabled(enabled);
 }
 
-void Controller::openSelectedDevice(const QString &addressForm)
+void Controller::openSelectedDevice(const QString &addressForm, std::string dnssd::HostLinks::*advertised,
+                                    const QStringList &schemes)
 {
     const QModelIndexList selected = outlets_.tableview->selectionModel()->selectedRows();
     // The table's selected row: the last one selected, none when negative.
@@ -269,5 +288,14 @@ void Controller::openSelectedDevice(const QString &addressForm)
         qWarning() << "not opening the device at" << ip << "(no address a device can have)";
         return;
     }
-    QDesktopServices::openUrl(QUrl(addressForm.arg(ip), QUrl::StrictMode));
+    QUrl url(addressForm.arg(ip), QUrl::StrictMode);
+    const std::string link = dnssd_ ? dnssd_->LinksOf(ip.toStdString()).*advertised : std::string();
+    if (!link.empty()) {
+        const QUrl linked(QString::fromStdString(link), QUrl::StrictMode);
+        if (isLinkToDevice(linked, ip, schemes))
+            url = linked;
+        else
+            qWarning() << "not opening" << QString::fromStdString(link) << "(not a link to" << ip << "itself)";
+    }
+    QDesktopServices::openUrl(url);
 }

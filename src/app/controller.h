@@ -2,7 +2,9 @@
 // search through the device store, shows the store's devices during the
 // 11-tick search window with a countdown, starts a new search on "Refresh",
 // and opens the selected device's web page ("Log In") or file share
-// ("My storage") with the desktop's handler.
+// ("My storage") with the desktop's handler. With every make, a DNS-SD
+// source beside the engine lists hosts of other makes too, and their
+// advertised web page and file share are what the buttons open.
 //
 // Main thread only, like every widget it drives. It reaches the engine only
 // through the device store, whose lock it takes in CopyDeviceList and
@@ -17,13 +19,21 @@
 #include <QSet>
 #include <QSortFilterProxyModel>
 #include <QString>
+#include <QStringList>
 #include <QThreadPool>
+
+#include <memory>
+#include <string>
 
 class QLabel;
 class QPushButton;
 class QTableView;
 class QTimer;
 class QWidget;
+namespace dnssd {
+class DnssdSource;
+struct HostLinks;
+}  // namespace dnssd
 
 class Controller : public QObject
 {
@@ -48,8 +58,13 @@ public:
     static constexpr int kSearchWindowTicks = 11;
 
     explicit Controller(const Outlets &outlets, QObject *parent = nullptr);
-    // Waits for a language parse still under way, which writes into this.
+    // Waits for a language parse still under way, which writes into this;
+    // stops the DNS-SD source.
     ~Controller() override;
+
+    // Before awakeFromNib: list every vendor of nasscout's protocol and the
+    // hosts that announce a file service over DNS-SD.
+    void setAllMakes(bool allMakes) { allMakes_ = allMakes; }
 
     // Start-up, once the layout is connected: the language route, the engine
     // (per-address searches on, no search log), the first search pass and
@@ -103,7 +118,11 @@ private:
     void setButtonsEnabled(bool enabled);
     // A screen reader announces the table by the caption above it.
     void nameTableAfterCaption();
-    void openSelectedDevice(const QString &addressForm);
+    // Opens the selected row's address in `addressForm`, or the link the
+    // DNS-SD source has for it (`advertised`) when that passes the checks of
+    // isLinkToDevice for `schemes`.
+    void openSelectedDevice(const QString &addressForm, std::string dnssd::HostLinks::*advertised,
+                            const QStringList &schemes);
     // One console line, the first time the store's list was full.
     void sayWhenDevicesWereTurnedAway();
     // A rebuild keeps the user's selection: the rows of the same addresses.
@@ -118,6 +137,9 @@ private:
     // One worker thread: the language parse.
     QThreadPool parseQueue_;
     QPointer<ParseOperation> parseOperation_;
+    // With every make: hosts found through avahi-daemon, from awakeFromNib on.
+    bool allMakes_ = false;
+    std::unique_ptr<dnssd::DnssdSource> dnssd_;
 
     int counter_ = 0;                // ticks of the current search window, 0 to 11
     int count_ = 0;                  // devices in the list at its last rebuild

@@ -71,10 +71,7 @@ struct DnssdSource::Callbacks {
             source->Browse();
             break;
         case AVAHI_CLIENT_CONNECTING:
-            if (!source->saidUnavailable_) {
-                source->Say("DNS-SD: avahi-daemon is not running: devices of other makes are found once it runs");
-                source->saidUnavailable_ = true;
-            }
+            source->SayUnavailable();
             break;
         case AVAHI_CLIENT_FAILURE:
             // The daemon went away: what it found goes too, and a new client waits for it.
@@ -167,7 +164,16 @@ bool DnssdSource::Start()
 {
     if (poll_ != nullptr) return true;
     poll_ = avahi_threaded_poll_new();
-    if (poll_ == nullptr || !Connect() || avahi_threaded_poll_start(poll_) < 0) {
+    if (poll_ == nullptr) {
+        Say("DNS-SD: cannot start Avahi's client: devices of other makes are not found");
+        return false;
+    }
+    if (!Connect()) {
+        // No system bus to reach the daemon on: the same as a daemon that does not run.
+        SayUnavailable();
+        Callbacks::ScheduleReconnect(this);
+    }
+    if (avahi_threaded_poll_start(poll_) < 0) {
         Say("DNS-SD: cannot start Avahi's client: devices of other makes are not found");
         Stop();
         return false;
@@ -263,6 +269,13 @@ bool DnssdSource::Browsing() const
 {
     Lock lock(mutex_);
     return browsing_;
+}
+
+void DnssdSource::SayUnavailable()
+{
+    if (saidUnavailable_) return;
+    Say("DNS-SD: avahi-daemon is not running: devices of other makes are found once it runs");
+    saidUnavailable_ = true;
 }
 
 void DnssdSource::Say(const std::string& text) const

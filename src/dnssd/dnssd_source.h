@@ -60,6 +60,7 @@ private:
     void ForgetService(const ServiceKey& key);
     void ForgetEverything();
     void Apply(const std::vector<HostChange>& changes);
+    void SayUnavailable();  // once
     void Say(const std::string& text) const;
 
     DeviceStore* const store_;

@@ -1,5 +1,6 @@
 // nasscout-cli end to end: the real program in a finder host of the network
 // lab, simulated devices (nasscout-sim) in other hosts on the same segment.
+#include "lab/avahi_daemons.h"
 #include "tests/support/finder_lab.h"
 #include "tests/support/log_line.h"
 
@@ -271,6 +272,94 @@ TEST_F(CliInTheLab, OptionsEndWithTheirStatusAndTheirText)
         EXPECT_EQ(run.err.rfind("nasscout-cli: ", 0), 0u) << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << "the message and the hint: " << run.err;
     }
+}
+
+// With --all-makes, NAS devices of other makes that announce a file service
+// over DNS-SD (each host a real avahi-daemon) are listed beside the devices
+// of nasscout's protocol, through the finder's own avahi-daemon and bus.
+class CliWithAllMakes : public CliInTheLab {
+protected:
+    void SetUp() override
+    {
+        desktop = netlab::AvahiDaemon::Desktop(lab.finder);
+        ASSERT_TRUE(desktop->WaitReady()) << desktop->Output();
+    }
+
+    netlab::AvahiDaemon& Announce(const std::string& ip, const std::string& hostName,
+                                  const std::vector<netlab::DnssdService>& services, netlab::Host* host = nullptr)
+    {
+        if (host == nullptr) host = &lab.AddHost(hostName, {ip});
+        responders.push_back(netlab::AvahiDaemon::Responder(*host, hostName, services));
+        if (!responders.back()->WaitReady()) ADD_FAILURE() << responders.back()->Output();
+        return *responders.back();
+    }
+
+    std::unique_ptr<netlab::AvahiDaemon> desktop;
+    std::vector<std::unique_ptr<netlab::AvahiDaemon>> responders;
+};
+
+// One row per address: a file server with its model, an AFP-only one, every
+// vendor of nasscout's protocol, and where both found an address, the
+// protocol's record. A web page alone is no NAS. Names and TXT records that
+// carry controls, bidi overrides, invalid UTF-8 or too many bytes reach the
+// output escaped and cut to the field. Without the option: today's rows.
+TEST_F(CliWithAllMakes, ListsEveryNasOfTheNetworkInOneTable)
+{
+    StartShelf();
+    Announce("192.0.2.20", "nas-b", {{"_smb._tcp", "Office NAS", 445, {}},
+                                     {"_device-info._tcp", "Office NAS", 0, {"model=NS-4"}},
+                                     {"_http._tcp", "Office NAS", 5000, {"path=/admin"}}});
+    Announce("192.0.2.21", "nas-c", {{"_afpovertcp._tcp", "Backup", 548, {}}});
+    Announce("192.0.2.22", "printer", {{"_http._tcp", "Printer", 80, {}}});
+    Announce("192.0.2.23", "evil", {{"_smb._tcp", "Evil\u202Egpj.exe\u0085" + std::string(40, 'x'), 445, {}},
+                                    {"_device-info._tcp", "Evil", 0, {"model=\x1b[2J\xff\xfe" + std::string(200, 'm')}}});
+    netlab::Host& twin = lab.AddHost("twin", {"192.0.2.13"});
+    lab.StartSimulator(twin, {"--device", LabSimulator::Device("192.0.2.13", "tw-6")});
+    Announce("192.0.2.13", "twin", {{"_smb._tcp", "Twin", 445, {}}}, &twin);
+
+    ProgramRun run = RunCli({"--all-makes", "--json", "--seconds", "3"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::vector<std::string> rows;
+    for (const json& device : JsonLines(run.out)) {
+        rows.push_back(device.value("ip", "") + " " + device.value("id", "") + " " + device.value("found", "") + " " +
+                       device.value("product", "") + " " + device.value("detail", ""));
+    }
+    ASSERT_EQ(rows.size(), 7u) << run.out;
+    EXPECT_EQ(rows[0], "192.0.2.10 zv-1 nasscout NS200 A1");
+    EXPECT_EQ(rows[3], "192.0.2.13 tw-6 nasscout NS200 A1");
+    EXPECT_EQ(rows[4], "192.0.2.20 nas-b.local dns-sd NS-4 smb");
+    EXPECT_EQ(rows[5], "192.0.2.21 nas-c.local dns-sd  afp");
+    EXPECT_EQ(rows[6].substr(0, 29), "192.0.2.23 evil.local dns-sd ");
+    EXPECT_EQ(JsonLines(run.out)[2].value("factory", ""), "OBRANDA");
+    for (const std::string raw : {"\x1b", "\xff", "\u202E", "\u0085"}) EXPECT_EQ(run.out.find(raw), std::string::npos);
+    EXPECT_NE(run.out.find("Evil\\u202egpj.exe\\u0085xx"), std::string::npos) << run.out;
+
+    run = RunCli({"--all-makes", "--seconds", "3"});
+    EXPECT_NE(run.out.find("FOUND"), std::string::npos);
+    EXPECT_NE(run.out.find("192.0.2.20  NS-4 "), std::string::npos) << run.out;
+
+    run = RunCli({"--json", "--seconds", "3"});
+    std::set<std::string> ids;
+    for (const json& device : JsonLines(run.out)) ids.insert(device.value("id", "") + device.value("found", ""));
+    EXPECT_EQ(ids, (std::set<std::string>{"zv-1", "qd-2", "tw-6"})) << run.out;
+}
+
+// A host that says goodbye leaves the watch with reason bye-bye.
+TEST_F(CliWithAllMakes, WatchSeesAHostLeaveWithItsGoodbye)
+{
+    netlab::AvahiDaemon& leaving = Announce("192.0.2.21", "nas-c", {{"_afpovertcp._tcp", "Backup", 548, {}}});
+    const pid_t cli = StartCli({"--watch", "--json", "--all-makes"});
+    ASSERT_TRUE(WaitForOutput([](const std::string& out) { return HasEvent(out, "appeared", "nas-c.local"); }))
+        << lab.Out() << lab.Err();
+    leaving.Stop();
+    ASSERT_TRUE(WaitForOutput([](const std::string& out) { return HasEvent(out, "left", "nas-c.local"); }))
+        << lab.Out();
+    kill(cli, SIGTERM);
+    EXPECT_EQ(lab.finder.Wait(cli, 10s), 0) << lab.Err();
+    const std::vector<json> events = JsonLines(lab.Out());
+    ASSERT_EQ(events.size(), 2u) << lab.Out();
+    EXPECT_EQ(events[1].value("reason", ""), "bye-bye");
+    EXPECT_EQ(events[1].value("found", ""), "dns-sd");
 }
 
 }  // namespace

@@ -272,3 +272,32 @@ TEST_F(DeviceStoreRules, OutOfMemoryDropsTheAppendAndNeverLeavesTheStoreLocked)
 }
 
 }  // namespace
+
+// A DNS-SD host shares an address with the engine's record: the engine's
+// record holds it, and when it goes (bye-bye, ageing) the host is listed
+// again. The host never ages, and leaves only when the source says so.
+TEST_F(EmptyStore, TheEnginesRecordHoldsAnAddressADnssdHostAlsoHas)
+{
+    const auto ids = [] {
+        std::string listed;
+        for (const deviceinfo& entry : StoredDevices()) listed += std::string(entry.id) + " ";
+        return listed;
+    };
+    deviceinfo engine = Device("198.51.100.20", "zv-1", "ZORVA");
+    engine.lifetime = 60;
+    for (bool byeBye : {true, false}) {
+        AddDevice(store, &engine);
+        ShowDnssdHost(store, Device("198.51.100.20", "nas-b.local", "", kDnssdHostType));
+        ShowDnssdHost(store, Device("198.51.100.21", "nas-c.local", "", kDnssdHostType));
+        EXPECT_EQ(ids(), "zv-1 nas-c.local ");
+        if (byeBye) {
+            RemoveDevice(store, &engine);
+        } else {
+            for (int pass = 0; pass < 3; ++pass) AgeDeviceList(store);
+        }
+        EXPECT_EQ(ids(), "nas-c.local nas-b.local ") << (byeBye ? "bye-bye" : "aged out");
+        ForgetDnssdHost(store, "198.51.100.20");
+        ForgetDnssdHost(store, "198.51.100.21");
+        EXPECT_EQ(ids(), "");
+    }
+}

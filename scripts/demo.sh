@@ -5,7 +5,7 @@
 # whole network afterwards, also after a failure or Ctrl-C. Nothing it sends
 # can reach the machine's network.
 #
-# Usage: scripts/demo.sh [--cli] [BUILD_DIR]   (as root; installs and builds what is missing)
+# Usage: scripts/demo.sh [--cli] [--all-makes] [BUILD_DIR]   (as root; installs and builds what is missing)
 #        scripts/demo.sh --check              only checks that the demo can run here
 #
 # By default the finder is the window, nasscout: on your X display when
@@ -14,6 +14,10 @@
 # saves a picture of the window to $NASSCOUT_DEMO_SCREENSHOT (by default
 # BUILD_DIR/nasscout-window.png) and prints its table. With --cli the finder
 # is nasscout-cli: one search, then a short --watch (scripts/demo/watch.sh).
+# With --all-makes the finder lists devices of every make: every vendor of
+# nasscout's protocol, and the NAS devices of scripts/demo/dnssd-hosts.json,
+# each a host running its own avahi-daemon, found through the finder's own
+# avahi-daemon and system bus.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,10 +25,12 @@ say() { printf '%s\n' "$@"; }  # a line per argument
 fail() { printf 'demo: %s\n' "$*" >&2; exit 1; }
 
 mode=window check=false build=${NASSCOUT_BUILD_DIR:-build}
+finder_options=() lab_options=()
 for argument in "$@"; do
   case $argument in
     --cli) mode=cli ;;
     --check) check=true ;;
+    --all-makes) finder_options=(--all-makes) lab_options=(--dnssd scripts/demo/dnssd-hosts.json) ;;
     -h | --help) sed -n '8,9s/^# \{0,1\}//p' "$0"; exit 0 ;;
     -*) fail "unknown option '$argument' (see scripts/demo.sh --help)" ;;
     *) build=$argument ;;
@@ -74,7 +80,7 @@ trap 'stop_lab 143' TERM
 lab_env=()
 run_lab() {
   local status=0
-  "${lab_env[@]}" "$lab" --verbose --devices "$devices" -- "$@" &
+  "${lab_env[@]}" "$lab" --verbose --devices "$devices" "${lab_options[@]}" -- "$@" &
   lab_pid=$!
   wait "$lab_pid" || status=$?
   while kill -0 "$lab_pid" 2>/dev/null; do wait "$lab_pid" || status=$?; done
@@ -86,13 +92,18 @@ run_lab() {
 say "== A private network of namespaces (nasscout-lab): a bridge, addresses 198.51.100.0/24"
 say "== Simulated NAS devices (nasscout-sim, $devices); the finder lists the vendors it accepts"
 jq -r '.[] | "   \(.host)\t\(.ip)\t\(.vendor)" + (if .leave_after then "\t(leaves with a bye-bye \(.leave_after) s in)" else "" end)' "$devices"
+if [ ${#lab_options[@]} -gt 0 ]; then
+  say "== With --all-makes, every vendor, and NAS devices of other makes announcing over DNS-SD"
+  say "   (avahi-daemon in each; a host with only a web page is no NAS and is not listed):"
+  jq -r '.hosts[] | "   \(.name).local\t\(.ip)\t" + ([.services[].type] | join(" "))' scripts/demo/dnssd-hosts.json
+fi
 
 if [ "$mode" = cli ]; then
   say "" "== nasscout-cli in the finder: one search pass, 11 s search window" ""
-  run_lab "$cli" || fail "nasscout-cli ended with status $?"
+  run_lab "$cli" "${finder_options[@]}" || fail "nasscout-cli ended with status $?"
   say "" "== nasscout-cli --watch (a pass every 3 s): the leaving device comes back, then leaves"
   leaving=$(jq -r 'map(select(.leave_after))[0].ip' "$devices")
-  run_lab scripts/demo/watch.sh "$cli" "$work/watch.txt" "$leaving" ||
+  run_lab scripts/demo/watch.sh "$cli" "$work/watch.txt" "$leaving" "${finder_options[@]}" ||
     fail "nasscout-cli --watch ended with status $? after SIGTERM"
   say "" "== Done; the network is gone"
   exit 0
@@ -121,14 +132,15 @@ if "$on_display"; then
   [ -z "$authority" ] || lab_env+=("XAUTHORITY=$authority")
   say "   Close the window (or press Ctrl-C here) to end the demo."
   status=0
-  run_lab sh -c 'exec "$0" >"$1" 2>"$2"' "$app" "$work/window.out" "$work/window.err" || status=$?
+  run_lab sh -c 'out=$1 err=$2; shift 2; exec "$0" "$@" >"$out" 2>"$err"' "$app" "$work/window.out" "$work/window.err" \
+    "${finder_options[@]}" || status=$?
   if [ "$status" -gt 1 ]; then  # closing the window ends it with 1
     tail -n 20 "$work/window.err" >&2
     fail "nasscout ended with status $status on DISPLAY=$DISPLAY (if root may not use it: 'xhost +si:localuser:root')"
   fi
 else
   status=0
-  run_lab scripts/demo/xvfb-window.sh "$work" "$app" || status=$?
+  run_lab scripts/demo/xvfb-window.sh "$work" "$app" "${finder_options[@]}" || status=$?
   [ "$status" -ne 125 ] || fail "Xvfb did not start: $(tail -n 5 "$work/xvfb.log")"
   [ "$status" -ne 124 ] || fail "nasscout --screenshot did not end within 40 s"
   [ "$status" -eq 0 ] || { tail -n 20 "$work/window.err" >&2; fail "nasscout --screenshot ended with status $status"; }

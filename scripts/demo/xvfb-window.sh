@@ -11,6 +11,7 @@
 # did not end within 40 s; else nasscout's)
 set -uo pipefail
 dir=$1 app=$2
+shift 2  # the rest: the window's options
 
 Xvfb -displayfd 3 -nolisten tcp -nolisten unix -screen 0 1024x768x24 3>"$dir/xvfb.display" >"$dir/xvfb.log" 2>&1 &
 xvfb=$!
@@ -23,4 +24,4 @@ done
 export DISPLAY=:$(head -n 1 "$dir/xvfb.display")
 echo "   No usable display here: it runs on a private Xvfb display ($DISPLAY) and, after"
 echo "   the search window, saves a picture of itself and prints its table."
-timeout 40 "$app" --screenshot "$dir/nasscout-window.png" >"$dir/window.out" 2>"$dir/window.err"
+timeout 40 "$app" "$@" --screenshot "$dir/nasscout-window.png" >"$dir/window.out" 2>"$dir/window.err"

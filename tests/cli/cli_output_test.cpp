@@ -95,6 +95,13 @@ TEST(WatchPrinter, EachStoreEventBecomesItsLineOrNone)
     alive.type = DEVICE_TYPE_ALIVE;
     alive.lifetime = 50;
     const std::string zorva = " model=NS200 vendor=ZORVA";
+    deviceinfo dnssdHost{};
+    std::strcpy(dnssdHost.ip, "198.51.100.30");
+    std::strcpy(dnssdHost.id, "nas-b.local");
+    std::strcpy(dnssdHost.host, "nas1");
+    dnssdHost.type = kDnssdHostType;
+    deviceinfo dnssdHostWithModel = dnssdHost;
+    std::strcpy(dnssdHostWithModel.product, "NS-4");
     const struct {
         const char* story;
         Events events;
@@ -115,6 +122,14 @@ TEST(WatchPrinter, EachStoreEventBecomesItsLineOrNone)
          {"appeared ip=198.51.100.10 host=nas1" + zorva + " firmware=- id=id-1",
           "changed  ip=198.51.100.10 host=nas2" + zorva + " firmware=2.1.0 id=id-1",
           "changed  ip=198.51.100.10 host=nas1" + zorva + " firmware=- id=id-9"}},
+        // A DNS-SD host's record is whole: a model learnt later, or gone, is a change.
+        {"a DNS-SD host's model comes and goes",
+         {{StoreEvent::Appended, dnssdHost},
+          {StoreEvent::Replaced, dnssdHostWithModel},
+          {StoreEvent::Replaced, dnssdHost}},
+         {"appeared ip=198.51.100.30 host=nas1 model=- vendor=- firmware=- id=nas-b.local",
+          "changed  ip=198.51.100.30 host=nas1 model=NS-4 vendor=- firmware=- id=nas-b.local",
+          "changed  ip=198.51.100.30 host=nas1 model=- vendor=- firmware=- id=nas-b.local"}},
         {"a value with a blank or '=' is quoted, so that a field stays one word",
          {{StoreEvent::Appended, Answer("198.51.100.12", "id-3", "my nas=1")}},
          {"appeared ip=198.51.100.12 host=\"my nas=1\"" + zorva + " firmware=2.1.0 id=id-3"}},

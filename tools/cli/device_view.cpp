@@ -25,24 +25,29 @@ unsigned long long AddressKey(const deviceinfo& device)
     return address ? *address : (1ULL << 32) + std::hash<std::string_view>{}(printable::Field(device.ip));
 }
 
+// A DNS-SD host's record is whole: its source makes it anew from every
+// service the host announces, so a field it leaves empty is empty.
+bool IsWholeRecord(const deviceinfo& entry) { return entry.type == kDnssdHostType; }
+
 // `entry` with the fields it leaves empty filled from what the same device
 // (the same id) said before; another device at the address starts afresh.
 deviceinfo Merged(const deviceinfo& before, const deviceinfo& entry)
 {
     deviceinfo merged = entry;
-    if (!SameDeviceText(before.id, entry.id)) return merged;
+    if (!SameDeviceText(before.id, entry.id) || IsWholeRecord(entry)) return merged;
     for (TextField field : kDescription) {
         if ((merged.*field)[0] == '\0') std::copy(std::begin(before.*field), std::end(before.*field), merged.*field);
     }
     return merged;
 }
 
-// Whether a field the device gave before now has another value.
+// Whether a field the device gave before now has another value; of a whole
+// record, whether any field has.
 bool ReallyChanged(const deviceinfo& before, const deviceinfo& after)
 {
     if (!SameDeviceText(before.id, after.id)) return true;
     return std::any_of(std::begin(kDescription), std::end(kDescription), [&](TextField field) {
-        return (before.*field)[0] != '\0' && !SameDeviceText(before.*field, after.*field);
+        return ((before.*field)[0] != '\0' || IsWholeRecord(after)) && !SameDeviceText(before.*field, after.*field);
     });
 }
 

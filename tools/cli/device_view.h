@@ -6,7 +6,9 @@
 // what the same device said before, so that a field one kind of answer does
 // not carry never comes and goes: the one-shot table is the same every run,
 // and --watch says "appeared" once per device and "changed" only when a
-// field the device gave before now has another value.
+// field the device gave before now has another value. A DNS-SD host's record
+// is whole, made anew from all its services: any field that differs is a
+// change, a model learnt later included.
 //
 // Not thread-safe: its owner feeds it the store's events one at a time.
 #pragma once

@@ -90,9 +90,11 @@ CMake package (find_package(searchdevice)).")
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME ${deb_programs_package})
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SECTION net)
 # setcap in the post-install script; xdg-open opens a device's web page and
-# share; nasscout-lab builds its networks with ip.
+# share; nasscout-lab builds its networks with ip; --all-makes finds NAS
+# devices of other makes through avahi-daemon (libavahi-client3 comes from
+# dpkg-shlibdeps).
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_DEPENDS libcap2-bin)
-set(CPACK_DEBIAN_PROGRAMS_PACKAGE_RECOMMENDS "xdg-utils, iproute2")
+set(CPACK_DEBIAN_PROGRAMS_PACKAGE_RECOMMENDS "xdg-utils, iproute2, avahi-daemon")
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SUGGESTS "fonts-noto-core, fonts-noto-cjk, ufw | firewalld")
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_CONTROL_EXTRA
   ${CMAKE_CURRENT_BINARY_DIR}/packaging/postinst ${CMAKE_CURRENT_BINARY_DIR}/packaging/conffiles)

@@ -116,9 +116,10 @@ control_file "$library_deb" triggers | grep -qx "activate-noawait ldconfig" ||
 control_field "$development_deb" Depends | grep -q "libsearchdevice1 (= " ||
   fail "libsearchdevice-dev does not depend on its library"
 depends=$(control_field "$programs_deb" Depends)
-for needed in "libsearchdevice1 (= " libqt6widgets6 libboost-program-options libcap2-bin; do
+for needed in "libsearchdevice1 (= " libqt6widgets6 libboost-program-options libcap2-bin libavahi-client3; do
   grep -qF "$needed" <<< "$depends" || fail "nasscout's Depends lacks $needed: $depends"
 done
+control_field "$programs_deb" Recommends | grep -q avahi-daemon || fail "nasscout does not recommend avahi-daemon"
 control_file "$programs_deb" conffiles | grep -qx /etc/ufw/applications.d/nasscout ||
   fail "the ufw profile is not a conffile"
 control_file "$programs_deb" postinst | grep -q "setcap cap_net_bind_service=+ep \"\$helper\"" ||
@@ -138,8 +139,16 @@ appstreamcli validate --no-net "$work/unpacked/usr/share/metainfo/io.github.nass
 dpkg-query -W -f='${db:Status-Abbrev} ${binary:Package} ${Version}\n' | awk '$1 !~ /^[up]n/' | sort > "$work/before"
 step "apt install"
 installed=1
+own_network=$(readlink /proc/self/ns/net)
+daemons_here() {  # the service daemons running in this machine's own network namespace
+  for pid in $(pgrep -x avahi-daemon; pgrep -x dbus-daemon); do
+    [ "$(readlink "/proc/$pid/ns/net" 2>/dev/null)" != "$own_network" ] || echo "$pid"
+  done
+}
+daemons_before=$(daemons_here)
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$library_deb" "$development_deb" "$programs_deb" \
   > "$work/install.log" 2>&1 || { cat "$work/install.log" >&2; fail "apt could not install the packages"; }
+[ "$(daemons_here)" = "$daemons_before" ] || fail "the install left a daemon running: $(daemons_here)"
 
 step "installed programs"
 [ "$(command -v nasscout-cli)" = /usr/bin/nasscout-cli ] || fail "nasscout-cli is not /usr/bin/nasscout-cli"

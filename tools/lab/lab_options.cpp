@@ -28,7 +28,7 @@ const char kUsage[] =
 
 const char kDetails[] =
     "\n"
-    "--device, --devices and --count add up; give at least one device, or\n"
+    "--device, --devices, --dnssd and --count add up; give at least one device, or\n"
     "--count 0 alone for a finder with no devices (a program's idle cost).\n"
     "A device TEXT is nasscout-sim's:\n"
     "  ip=198.51.100.20,id=4f2a-77,host=nas1,vendor=ZORVA,product=NS200,detail=A1,version=2.1.0\n"

@@ -261,6 +261,10 @@ TEST_F(CliInTheLab, OptionsEndWithTheirStatusAndTheirText)
         // Aliases repeat options: a switch twice is the switch, a value given twice the last.
         {{"-q", "-q", "--seconds", "9", "--seconds", "1"}, 0, kOut, "No device found in 1 s.\n"},
         {{"--json", "--seconds", "1", "--quiet"}, 0, kErr, "nasscout-cli: no device found in 1 s\n"},
+        // No avahi-daemon (here not even a system bus): said once, and the search goes on.
+        {{"--all-makes", "--json", "--seconds", "1"}, 0, kErr,
+         "nasscout-cli: DNS-SD: avahi-daemon is not running: devices of other makes are found once it runs\n"
+         "nasscout-cli: no device found in 1 s\n"},
     };
     for (const auto& [arguments, status, stream, text] : cases) {
         ProgramRun run = RunCli(arguments);

@@ -4,7 +4,7 @@
 # (root needed).
 BUILD_DIR ?= build
 
-.PHONY: all deps configure build tools demo test bench soak fuzz package package-check
+.PHONY: all deps configure build tools demo test bench bench-dnssd soak fuzz package package-check
 
 all: build
 
@@ -55,6 +55,19 @@ bench:
 	cmake --preset release -B $(BENCH_DIR)
 	cmake --build $(BENCH_DIR) --target discovery_bench
 	$(BENCH_DIR)/bench/discovery/discovery_bench --output $(BENCH_OUTPUT) $(BENCH_ARGS)
+
+# The DNS-SD benchmark (bench/README.md), as root: 200 NAS hosts, each an
+# avahi-daemon, listed by nasscout-cli --all-makes --watch; under a minute once
+# built. The table goes to the terminal and to $(BENCH_DNSSD_OUTPUT);
+# BENCH_DNSSD_ARGS go to the driver (e.g. BENCH_DNSSD_ARGS="--rounds 5").
+BENCH_DNSSD_OUTPUT ?= $(BENCH_DIR)/dnssd-bench.md
+
+bench-dnssd:
+	@[ "$$(id -u)" -eq 0 ] || { echo "make bench-dnssd: needs root for its private network; run 'sudo make bench-dnssd'" >&2; exit 1; }
+	scripts/install-deps.sh
+	cmake --preset release -B $(BENCH_DIR)
+	cmake --build $(BENCH_DIR) --target dnssd_bench
+	$(BENCH_DIR)/bench/dnssd/dnssd_bench --output $(BENCH_DNSSD_OUTPUT) $(BENCH_DNSSD_ARGS)
 
 # The libFuzzer targets of fuzz/, each for FUZZ_SECONDS, built with clang and
 # the sanitizers in build-fuzz (see README.md, Fuzzing).

@@ -66,6 +66,10 @@ public:
     // What the daemon printed.
     std::string Output() const;
 
+    // avahi-daemon's process once it runs (the shell that starts it becomes
+    // it), -1 after Stop: for a benchmark that reads its CPU time.
+    pid_t pid() const { return pid_; }
+
 private:
     AvahiDaemon(Host& host, std::size_t groups);
     void Start(const std::vector<std::string>& script, const std::vector<std::string>& arguments);

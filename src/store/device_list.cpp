@@ -55,6 +55,12 @@ void DeviceList::Replace(deviceinfo& entry, const deviceinfo& device)
     entry = device;
 }
 
+const deviceinfo* DeviceList::FindFirstWithId(const char* id) const
+{
+    const auto orders = ordersById_.find(TextKey(id));
+    return orders == ordersById_.end() ? nullptr : &entries_.at(*orders->second.begin());
+}
+
 std::optional<deviceinfo> DeviceList::RemoveFirstWithId(const char* id)
 {
     const auto orders = ordersById_.find(TextKey(id));

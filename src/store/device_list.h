@@ -47,6 +47,9 @@ public:
     // Overwrites `entry` (from FindByIp) with a record of the same ip, in place.
     void Replace(deviceinfo& entry, const deviceinfo& device);
 
+    // The first entry in list order with this id, or null. Valid until the next change.
+    const deviceinfo* FindFirstWithId(const char* id) const;
+
     // Removes the first entry in list order with this id, and returns it.
     std::optional<deviceinfo> RemoveFirstWithId(const char* id);
 

@@ -216,7 +216,9 @@ void RemoveDevice(DeviceStore* store, const deviceinfo* device)
     std::vector<deviceinfo> shown;
     {
         StoreLock lock(store->mutex);
-        removed = store->devices.RemoveFirstWithId(device->id);
+        // A bye-bye is the engine's word: it never takes a DNS-SD host, whose id it may share.
+        const deviceinfo* first = store->devices.FindFirstWithId(device->id);
+        if (first != nullptr && first->type != kDnssdHostType) removed = store->devices.RemoveFirstWithId(device->id);
         if (removed) ShowDnssdHostAt(store, printable::Field(removed->ip), shown);
     }
     if (removed) Notify(store, StoreEvent::ByeBye, *removed);

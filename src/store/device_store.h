@@ -126,7 +126,7 @@ constexpr std::chrono::milliseconds kLastVendorLinesWait{500};
 // so once.
 std::uint64_t DevicesTurnedAway(DeviceStore* store);
 
-// Removes the first entry with the record's id.
+// Removes the first entry with the record's id, unless it is a DNS-SD host's.
 void RemoveDevice(DeviceStore* store, const deviceinfo* device);
 
 // The DNS-SD source's side, on its own thread (never inside the engine's

@@ -275,7 +275,8 @@ TEST_F(DeviceStoreRules, OutOfMemoryDropsTheAppendAndNeverLeavesTheStoreLocked)
 
 // A DNS-SD host shares an address with the engine's record: the engine's
 // record holds it, and when it goes (bye-bye, ageing) the host is listed
-// again. The host never ages, and leaves only when the source says so.
+// again. The host never ages, and leaves only when the source says so, not
+// at a bye-bye that names its id.
 TEST_F(EmptyStore, TheEnginesRecordHoldsAnAddressADnssdHostAlsoHas)
 {
     const auto ids = [] {
@@ -296,6 +297,9 @@ TEST_F(EmptyStore, TheEnginesRecordHoldsAnAddressADnssdHostAlsoHas)
             for (int pass = 0; pass < 3; ++pass) AgeDeviceList(store);
         }
         EXPECT_EQ(ids(), "nas-c.local nas-b.local ") << (byeBye ? "bye-bye" : "aged out");
+        const deviceinfo forged = Device("198.51.100.99", "nas-c.local", "ZORVA", DEVICE_TYPE_BYEBYE);
+        RemoveDevice(store, &forged);
+        EXPECT_EQ(ids(), "nas-c.local nas-b.local ");
         ForgetDnssdHost(store, "198.51.100.20");
         ForgetDnssdHost(store, "198.51.100.21");
         EXPECT_EQ(ids(), "");

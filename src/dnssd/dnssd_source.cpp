@@ -111,7 +111,13 @@ struct DnssdSource::Callbacks {
         const ServiceKey key = KeyOf(interface, name, type, domain);
         if (event == AVAHI_BROWSER_NEW) {
             if (source->resolvers_.count(key) != 0) return;
-            if (source->resolvers_.size() >= HostTable::kMostServices) return;  // the table counts what it turns away
+            if (source->resolvers_.size() >= kMostServices) {
+                if (!source->saidTurnedAway_)
+                    source->Say("DNS-SD: more than " + std::to_string(kMostServices) +
+                                " services announced: the others are not followed");
+                source->saidTurnedAway_ = true;
+                return;
+            }
             AvahiServiceResolver* resolver =
                 avahi_service_resolver_new(source->client_, interface, protocol, name, type, domain, AVAHI_PROTO_INET,
                                            AvahiLookupFlags(0), OnResolve, source);
@@ -146,11 +152,6 @@ struct DnssdSource::Callbacks {
         {
             Lock lock(source->mutex_);
             changes = source->table_.Resolved(key, service);
-            if (source->table_.turnedAway() > 0 && !source->saidTurnedAway_) {
-                source->saidTurnedAway_ = true;
-                source->Say("DNS-SD: more than " + std::to_string(HostTable::kMostServices) +
-                            " services announced: the others are not followed");
-            }
         }
         source->Apply(changes);
     }

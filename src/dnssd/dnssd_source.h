@@ -52,6 +52,9 @@ public:
     // and the benchmark, which wait for it).
     bool Browsing() const;
 
+    // The most services followed at once.
+    static constexpr std::size_t kMostServices = 65536;
+
 private:
     struct Callbacks;  // Avahi's C callbacks, with access to the members
 
@@ -72,13 +75,15 @@ private:
     // Avahi's thread only, or any thread while it does not run.
     AvahiClient* client_ = nullptr;
     std::vector<AvahiServiceBrowser*> browsers_;
+    // At most kMostServices: an announcement flood costs no more; the
+    // services beyond are not followed, said once.
     std::map<ServiceKey, AvahiServiceResolver*> resolvers_;
     bool saidUnavailable_ = false;
+    bool saidTurnedAway_ = false;
 
     mutable AnnotatedMutex<std::mutex> mutex_;
     HostTable table_ GUARDED_BY(mutex_);
     bool browsing_ GUARDED_BY(mutex_) = false;
-    bool saidTurnedAway_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace dnssd

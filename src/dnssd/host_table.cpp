@@ -49,10 +49,6 @@ std::vector<HostChange> HostTable::Resolved(const ServiceKey& key, const Resolve
 {
     auto known = services_.find(key);
     if (known == services_.end()) {
-        if (services_.size() >= kMostServices) {
-            ++turnedAway_;
-            return {};
-        }
         known = services_.emplace(key, service).first;
         keysByIp_[service.ip].insert(key);
         return {ChangeAt(service.ip)};

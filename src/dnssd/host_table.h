@@ -62,12 +62,8 @@ class HostTable {
 public:
     using Service = std::pair<const ServiceKey*, const ResolvedService*>;
 
-    // The most services kept: an announcement flood costs no more. Further
-    // services are turned away and counted.
-    static constexpr std::size_t kMostServices = 65536;
-
     // A service resolved, first or again: the change at its address, and at
-    // the address it had before if it moved. None when it is turned away.
+    // the address it had before if it moved.
     std::vector<HostChange> Resolved(const ServiceKey& key, const ResolvedService& service);
 
     // A service gone: the change at its address, if it was known.
@@ -78,8 +74,6 @@ public:
 
     HostLinks LinksOf(const std::string& ip) const;
 
-    std::uint64_t turnedAway() const { return turnedAway_; }
-
 private:
     HostChange ChangeAt(const std::string& ip) const;
     // The services at an address, in key order.
@@ -87,7 +81,6 @@ private:
 
     std::map<ServiceKey, ResolvedService> services_;
     std::map<std::string, std::set<ServiceKey>> keysByIp_;
-    std::uint64_t turnedAway_ = 0;
 };
 
 }  // namespace dnssd

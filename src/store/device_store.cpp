@@ -292,7 +292,7 @@ void AgeDeviceList(DeviceStore* store)
         store->devices.KeepWhere(
             [](deviceinfo& entry) {
                 if (!SurvivesAgeing(entry)) return false;
-                entry.lifetime -= kAgeingStep;
+                if (entry.type != kDnssdHostType) entry.lifetime -= kAgeingStep;
                 return true;
             },
             agedOut);

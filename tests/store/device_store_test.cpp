@@ -289,12 +289,15 @@ TEST_F(EmptyStore, TheEnginesRecordHoldsAnAddressADnssdHostAlsoHas)
     for (bool byeBye : {true, false}) {
         AddDevice(store, &engine);
         ShowDnssdHost(store, Device("198.51.100.20", "nas-b.local", "", kDnssdHostType));
-        ShowDnssdHost(store, Device("198.51.100.21", "nas-c.local", "", kDnssdHostType));
+        deviceinfo nasC = Device("198.51.100.21", "nas-c.local", "", kDnssdHostType);
+        nasC.lifetime = 60;
+        ShowDnssdHost(store, nasC);
         EXPECT_EQ(ids(), "zv-1 nas-c.local ");
         if (byeBye) {
             RemoveDevice(store, &engine);
         } else {
             for (int pass = 0; pass < 3; ++pass) AgeDeviceList(store);
+            EXPECT_EQ(StoredDevices().front().lifetime, 60) << "a DNS-SD host's lifetime stays as its source made it";
         }
         EXPECT_EQ(ids(), "nas-c.local nas-b.local ") << (byeBye ? "bye-bye" : "aged out");
         const deviceinfo forged = Device("198.51.100.99", "nas-c.local", "ZORVA", DEVICE_TYPE_BYEBYE);
